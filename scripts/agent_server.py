@@ -1,0 +1,280 @@
+# Local HTTP/1.1 server that hands the installer its agent archive.
+# Serves one archive file (demo, manual tries) or answers from a script (tests).
+"""Local download server for the installer's agent archive.
+
+Two uses share this module:
+
+* ``file_responder``: serve one archive file with an ``ETag`` derived from its
+  content, so that replacing the file changes the validator. The executable
+  ``agent-server`` wraps this for the demo.
+* ``AgentServer`` with a scripted responder: each test says what every request
+  gets (status, header lines written exactly as given, body, a body cut off
+  mid-transfer, a stall) and afterwards reads back which requests arrived.
+
+Only the Python standard library is used; the server binds to 127.0.0.1.
+"""
+
+import argparse
+import dataclasses
+import hashlib
+import http.server
+import os
+import signal
+import socket
+import sys
+import threading
+from typing import Callable, List, Optional, Tuple
+
+AGENT_PATH = "/pi_install_agent_pi_T4410c_kestrel64"
+
+# How long a stalled answer waits at most when nobody stops the server; the
+# client under test is expected to give up long before.
+STALL_LIMIT_SECONDS = 120.0
+CHUNK_SIZE = 16 * 1024
+
+
+@dataclasses.dataclass(frozen=True)
+class Reply:
+    """One scripted answer. Header names are sent exactly as written."""
+
+    status: int = 200
+    headers: Tuple[Tuple[str, str], ...] = ()
+    body: bytes = b""
+    # Send only this many body bytes, then close; Content-Length stays full.
+    body_cut_at: Optional[int] = None
+    # "before-headers": accept the request and send nothing at all.
+    # "after-headers": send the status line and headers, then nothing.
+    stall: Optional[str] = None
+    # Pause between body chunks, to make a transfer last a while.
+    chunk_delay: float = 0.0
+
+
+Responder = Callable[[str, str], Reply]
+
+
+def content_etag(data: bytes) -> str:
+    """Strong validator derived from the bytes served."""
+    return '"' + hashlib.sha256(data).hexdigest()[:24] + '"'
+
+
+def file_responder(archive: str, any_path: bool = False) -> Responder:
+    """Serve `archive` at the agent path (or every path); read on each request."""
+
+    def respond(method: str, path: str) -> Reply:
+        if not any_path and path.split("?", 1)[0] != AGENT_PATH:
+            return Reply(status=404, body=b"not found\n")
+        try:
+            with open(archive, "rb") as f:
+                data = f.read()
+        except OSError:
+            return Reply(status=404, body=b"no archive\n")
+        headers = (("ETag", content_etag(data)),
+                   ("Content-Type", "application/zip"))
+        return Reply(status=200, headers=headers, body=data)
+
+    return respond
+
+
+def redirect_chain(target_reply: Reply, hops: int,
+                   hop_headers: Tuple[Tuple[str, str], ...] = ()) -> Responder:
+    """`hops` redirects (/hop/N -> /hop/N+1 ...) before `target_reply`.
+
+    A negative `hops` never ends: every answer is a redirect.
+    """
+
+    def respond(method: str, path: str) -> Reply:
+        step = 0
+        if path.startswith("/hop/"):
+            step = int(path[len("/hop/"):])
+        if 0 <= hops <= step:
+            return target_reply
+        headers = (("Location", "/hop/%d" % (step + 1)),) + hop_headers
+        return Reply(status=302, headers=headers, body=b"moved\n")
+
+    return respond
+
+
+def per_method(get: Reply, head: Optional[Reply] = None) -> Responder:
+    """Same answer for every path; HEAD may get its own."""
+
+    def respond(method: str, path: str) -> Reply:
+        if method == "HEAD" and head is not None:
+            return head
+        return get
+
+    return respond
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "agent-server/1"
+    timeout = 30  # idle keep-alive connections are dropped after this
+
+    def do_GET(self):
+        self._serve("GET")
+
+    def do_HEAD(self):
+        self._serve("HEAD")
+
+    def do_POST(self):
+        self._serve("POST")
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def _serve(self, method: str) -> None:
+        owner: "AgentServer" = self.server.owner
+        reply = owner.respond(method, self.path)
+        owner.record(method, self.path, reply.status)
+        if reply.stall == "before-headers":
+            self._stall()
+            return
+        self.send_response(reply.status)
+        names = {name.lower() for name, _ in reply.headers}
+        for name, value in reply.headers:
+            self.send_header(name, value)
+        if "content-length" not in names:
+            self.send_header("Content-Length", str(len(reply.body)))
+        if reply.body_cut_at is not None:
+            self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.flush()
+        if reply.stall == "after-headers":
+            self._stall()
+            return
+        if method == "HEAD":
+            return
+        body = reply.body
+        if reply.body_cut_at is not None:
+            body = body[:reply.body_cut_at]
+        self._send_body(body, reply.chunk_delay)
+        if reply.body_cut_at is not None:
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+
+    def _send_body(self, body: bytes, delay: float) -> None:
+        stop = self.server.owner.stopping
+        for start in range(0, len(body), CHUNK_SIZE):
+            self.wfile.write(body[start:start + CHUNK_SIZE])
+            self.wfile.flush()
+            if delay and stop.wait(delay):
+                return
+
+    def _stall(self) -> None:
+        self.close_connection = True
+        self.server.owner.stopping.wait(STALL_LIMIT_SECONDS)
+
+
+class _Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = False
+
+
+class AgentServer:
+    """A running server on 127.0.0.1; owns its socket and serving thread."""
+
+    def __init__(self, responder: Responder, port: int = 0,
+                 log_path: Optional[str] = None):
+        self._responder = responder
+        self._lock = threading.Lock()
+        self._requests: List[Tuple[str, str]] = []
+        self._log_path = log_path
+        self.stopping = threading.Event()
+        self._httpd = _Server(("127.0.0.1", port), _Handler)
+        self._httpd.owner = self
+        self.port = self._httpd.server_address[1]
+        self._thread = threading.Thread(target=self._httpd.serve_forever,
+                                        kwargs={"poll_interval": 0.05},
+                                        daemon=True)
+        self._thread.start()
+
+    def url(self, path: str = AGENT_PATH) -> str:
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def set_responder(self, responder: Responder) -> None:
+        with self._lock:
+            self._responder = responder
+
+    def respond(self, method: str, path: str) -> Reply:
+        with self._lock:
+            responder = self._responder
+        return responder(method, path)
+
+    def record(self, method: str, path: str, status: int) -> None:
+        with self._lock:
+            self._requests.append((method, path))
+            if self._log_path:
+                with open(self._log_path, "a", encoding="utf-8") as log:
+                    log.write("%s %s %d\n" % (method, path, status))
+
+    def requests(self) -> List[Tuple[str, str]]:
+        with self._lock:
+            return list(self._requests)
+
+    def methods(self) -> List[str]:
+        return [method for method, _ in self.requests()]
+
+    def clear(self) -> None:
+        with self._lock:
+            self._requests.clear()
+
+    def close(self) -> None:
+        self.stopping.set()
+        self._httpd.shutdown()
+        self._httpd.server_close()
+        self._thread.join(5)
+
+    def __enter__(self) -> "AgentServer":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+
+def _parse(argv: List[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(
+        prog="agent-server",
+        description="Serve an installer agent archive on 127.0.0.1 at "
+                    + AGENT_PATH + " with an ETag derived from its content.")
+    parser.add_argument("--archive", required=True,
+                        help="agent archive to serve (re-read on every request)")
+    parser.add_argument("--port", type=int, default=0,
+                        help="port to listen on (default 0: any free port)")
+    parser.add_argument("--port-file",
+                        help="also write the chosen port to this file")
+    parser.add_argument("--log", help="append 'METHOD PATH STATUS' lines here")
+    parser.add_argument("--any-path", action="store_true",
+                        help="serve the archive at every path")
+    return parser.parse_args(argv)
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    args = _parse(sys.argv[1:] if argv is None else argv)
+    if not os.path.isfile(args.archive):
+        print("agent-server: no such archive: %s" % args.archive,
+              file=sys.stderr)
+        return 1
+    try:
+        server = AgentServer(file_responder(args.archive, args.any_path),
+                             port=args.port, log_path=args.log)
+    except OSError as err:
+        print("agent-server: cannot listen on port %d: %s"
+              % (args.port, err.strerror), file=sys.stderr)
+        return 1
+    done = threading.Event()
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, lambda *_: done.set())
+    if args.port_file:
+        tmp = args.port_file + ".tmp"
+        with open(tmp, "w", encoding="ascii") as f:
+            f.write("%d\n" % server.port)
+        os.replace(tmp, args.port_file)
+    print(server.url(), flush=True)
+    while not done.wait(0.5):
+        pass
+    server.close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
