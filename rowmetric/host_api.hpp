@@ -100,6 +100,7 @@ public:
     using Argument = boost::variant<long, std::string, std::u16string>;
 
     BaseMsgID(std::string catalog, std::string key);
+    BaseMsgID(std::string catalog, std::string key, std::vector<Argument> arguments);
     BaseMsgID(const BaseMsgID& other);
     BaseMsgID& operator=(const BaseMsgID& other);
     ~BaseMsgID();

@@ -1,0 +1,33 @@
+// The host's bookkeeping behind a vornArray: the storage its data pointers
+// point into, its true dimensions and its extended class descriptor.
+#pragma once
+
+#include "rowmetric/host_api.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vornhost::detail {
+
+struct ArrayStorage {
+    std::size_t rows = 0;                   // true first dimension
+    std::size_t cols = 0;                   // true column count
+    vornClassID resolvedClass = vornClassUnknown;  // class behind an extended value
+    std::vector<std::byte> real;            // dense: rows*cols elements; sparse: one per entry
+    std::vector<std::byte> imag;            // complex arrays only
+    std::vector<std::uint64_t> rowIndex;    // sparse only
+    std::vector<std::uint64_t> colStart;    // sparse only, cols + 1 entries
+};
+
+inline const ArrayStorage& storageOf(const vornArray* a) {
+    return *static_cast<const ArrayStorage*>(a->host);
+}
+
+// The class whose C type the real data holds: an extended array keeps doubles.
+inline vornClassID storedClass(const vornArray* a) {
+    if (a->classValue > kVornLastTrivialClass) return vornClassDouble;
+    return static_cast<vornClassID>(a->classValue);
+}
+
+}  // namespace vornhost::detail
