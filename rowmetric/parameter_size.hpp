@@ -1,0 +1,31 @@
+// Size rules for the optional third argument: how many elements it holds and
+// whether that is enough for the metric that reads it.
+#pragma once
+
+#include "rowmetric/host_api.hpp"
+#include "rowmetric/metric_code.hpp"
+
+#include <cstdint>
+
+namespace rowmetric {
+
+// a * b, or the largest 64-bit value when the product would not fit.
+constexpr std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b)
+{
+    if (a != 0 && b > UINT64_MAX / a) {
+        return UINT64_MAX;
+    }
+    return a * b;
+}
+
+// Elements of the parameter readable as a dense column-major block through
+// its real data: m*n for a dense array; for a sparse one m*n only when every
+// element is stored, else 0 (its data hold just the stored entries).
+std::uint64_t denseElementCount(const vornArray* param);
+
+// Whether a present, non-empty third argument has the size the metric reads:
+// "seu" at least nvars weights, "mah" at least nvars*nvars matrix elements,
+// "min" exactly one exponent. Other metrics do not read it.
+bool parameterSizeFits(Metric metric, const vornArray* param, std::uint64_t nvars);
+
+}  // namespace rowmetric
