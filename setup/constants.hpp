@@ -1,0 +1,31 @@
+// Names shared by every part of the installer: the agent's archive and cache
+// names, its download location and the per-user cache layout.
+#pragma once
+
+#include <string>
+
+namespace setup {
+
+inline constexpr char kPathSeparator[] = "/";
+inline constexpr char kReleaseTag[] = "T4410c";
+inline constexpr char kArchTag[] = "kestrel64";
+
+inline constexpr char kAgentArchiveName[] = "InstallAgent.zip";
+inline constexpr char kAgentDirName[] = "installagent";
+
+// The download host is a reserved name that never resolves; deployments point
+// the installer at their own server through ZQ_INTERNAL_INSTALL_AGENT_URL.
+inline constexpr char kAgentDownloadHost[] = "downloads.velmar.example";
+
+// Both composed values are specific to one release on one platform.
+inline const std::string kDefaultAgentUrl = std::string("https://") + kAgentDownloadHost +
+                                            "/pi_install_agent_pi_" + kReleaseTag + "_" +
+                                            kArchTag;
+inline const std::string kUserAgentSubpath = std::string(".velmar") + kPathSeparator +
+                                             kAgentDirName + kPathSeparator + kReleaseTag +
+                                             kPathSeparator + kArchTag + kPathSeparator;
+
+inline constexpr char kValidatorFileName[] = ".validatestring";
+inline constexpr char kValidatorHeaderPrefix[] = "ETag: ";
+
+}  // namespace setup

@@ -1,0 +1,97 @@
+#include "file_utils.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "constants.hpp"
+#include "shell_utils.hpp"
+
+namespace setup {
+namespace {
+
+int ensureDirectory(const std::string& dir, int mode) {
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) {
+        mkdir(dir.c_str(), static_cast<mode_t>(mode));
+        return 0;
+    }
+    if (S_ISDIR(st.st_mode)) return 0;
+    errno = ENOTDIR;
+    return -1;
+}
+
+}  // namespace
+
+bool pathExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string readLinkTarget(const std::string& link) {
+    // A fixed buffer would silently cut long targets and name the wrong
+    // file, so grow until the whole target fits.
+    std::vector<char> buffer(1024);
+    for (;;) {
+        ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size());
+        if (n < 0) return "";
+        if (static_cast<size_t>(n) < buffer.size()) {
+            return std::string(buffer.data(), static_cast<size_t>(n));
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string executablePath() { return readLinkTarget("/proc/self/exe"); }
+
+std::string executableDirectory() {
+    std::string path = executablePath();
+    if (path.empty()) return "";
+    size_t last = path.find_last_of("/\\");
+    if (last == std::string::npos) return path;
+    return path.substr(0, last);
+}
+
+int makeDirectories(const std::string& path, int mode) {
+    std::string prefix = path;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (prefix[i] != '/') continue;
+        if (i == 0 || prefix[i - 1] == '/') continue;
+        prefix[i] = '\0';
+        int result = ensureDirectory(prefix.c_str(), mode);
+        prefix[i] = '/';
+        if (result != 0) return result;
+    }
+    return ensureDirectory(path, mode);
+}
+
+std::string removeCommand(const std::string& path) {
+    // Single quotes inside the path are closed, escaped and reopened, so the
+    // path stays one word whatever it holds.
+    std::string command = "rm -rf '";
+    for (char c : path) {
+        if (c == '\'') {
+            command += "'\\''";
+        } else {
+            command += c;
+        }
+    }
+    command += '\'';
+    return command;
+}
+
+void removeIfExists(const std::string& path) {
+    if (!pathExists(path)) return;
+    runShellCommand(removeCommand(path));
+}
+
+std::string userBaseDirectory() {
+    const char* home = std::getenv("HOME");
+    std::string base = (home != nullptr && home[0] != '\0') ? home : "/tmp";
+    if (base.size() > 1 && base.back() != kPathSeparator[0]) base += kPathSeparator;
+    return base + kUserAgentSubpath;
+}
+
+}  // namespace setup

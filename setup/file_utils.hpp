@@ -1,0 +1,36 @@
+// File-system services of the installer: its own location, recursive
+// directory creation, removal of a path and the per-user base directory.
+#pragma once
+
+#include <string>
+
+namespace setup {
+
+// Target of the symbolic link, whatever its length, or "" when unreadable.
+std::string readLinkTarget(const std::string& link);
+
+// Absolute path of the running program's file, or "".
+std::string executablePath();
+
+// executablePath() up to, not including, its last separator, or "".
+std::string executableDirectory();
+
+// Creates path and its missing parents (like mkdir -p). Returns -1 with errno
+// ENOTDIR when an existing component is not a directory, otherwise 0 (a
+// directory that cannot be created shows only when it is used).
+int makeDirectories(const std::string& path, int mode);
+
+// The rm -rf command line that removes exactly path.
+std::string removeCommand(const std::string& path);
+
+// Runs removeCommand(path) when path exists; the outcome is not examined.
+void removeIfExists(const std::string& path);
+
+// $HOME (or /tmp when unset or empty) + "/" + the per-user cache subpath;
+// always ends in "/".
+std::string userBaseDirectory();
+
+// True when path exists (stat succeeds).
+bool pathExists(const std::string& path);
+
+}  // namespace setup

@@ -1,0 +1,25 @@
+// Spelling of shell words and command lines, and the single entry point
+// through which the installer runs external commands.
+#pragma once
+
+#include <string>
+
+namespace setup {
+
+// Returns s as one shell word that /bin/sh turns back into exactly the bytes
+// of s. Plain words come back unchanged, words whose only special characters
+// are blanks or tabs are put in double quotes, anything else in single
+// quotes. The empty string comes back empty.
+std::string quoteArgument(const std::string& s);
+
+// quoteArgument, except that the empty string becomes '' so that it survives
+// as an (empty) word of its own.
+std::string shellWord(const std::string& s);
+
+// argv[1] .. argv[argc-1], each as one shell word followed by a blank.
+std::string joinArguments(int argc, char** argv);
+
+// Runs the command line through system(); returns its wait status unchanged.
+int runShellCommand(const std::string& command);
+
+}  // namespace setup

@@ -1,0 +1,74 @@
+#include "validator.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include "constants.hpp"
+
+namespace setup {
+namespace {
+
+std::string validatorPath(const std::string& base) {
+    return base + kPathSeparator + kValidatorFileName;
+}
+
+bool startsWith(const char* data, std::size_t n, const char* prefix) {
+    std::size_t length = std::strlen(prefix);
+    return n >= length && std::memcmp(data, prefix, length) == 0;
+}
+
+bool startsWithIgnoringCase(const char* data, std::size_t n, const char* prefix) {
+    std::size_t length = std::strlen(prefix);
+    return n >= length && strncasecmp(data, prefix, length) == 0;
+}
+
+}  // namespace
+
+std::size_t captureValidator(char* data, std::size_t size, std::size_t count, void* area) {
+    const std::size_t n = size * count;
+    auto* validator = static_cast<std::string*>(area);
+    // Each response of a redirect chain starts with its status line; only the
+    // final response's validator describes the archive.
+    if (startsWith(data, n, "HTTP/")) {
+        validator->clear();
+        return n;
+    }
+    if (!startsWithIgnoringCase(data, n, kValidatorHeaderPrefix)) return n;
+    std::size_t keep = (n > 0 && data[n - 1] == '\n') ? n - 1 : n;
+    if (keep > kMaxValidatorLength) {
+        validator->clear();
+        return n;
+    }
+    validator->assign(data, keep);
+    return n;
+}
+
+void storeValidator(const std::string& base, const std::string& validator) {
+    if (base.empty() || validator.empty()) return;
+    std::FILE* file = std::fopen(validatorPath(base).c_str(), "wb");
+    if (file == nullptr) return;
+    std::fwrite(validator.data(), 1, validator.size(), file);
+    std::fclose(file);
+}
+
+bool validatorMatches(const std::string& base, const std::string& validator) {
+    if (!base.empty() && validator.empty()) return false;
+    const std::string path = validatorPath(base);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    // Read no more than one byte past the longest validator that can match.
+    std::string firstLine;
+    int c = 0;
+    while ((c = std::fgetc(file)) != EOF && c != '\n') {
+        firstLine += static_cast<char>(c);
+        if (firstLine.size() > validator.size()) break;
+    }
+    std::fclose(file);
+    return firstLine == validator;
+}
+
+}  // namespace setup

@@ -1,0 +1,25 @@
+// The validator of the cached agent: the "ETag: " header line of the final
+// download response, captured from libcurl and kept in the per-user cache.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace setup {
+
+// Longest validator line kept; a longer one counts as no validator.
+inline constexpr std::size_t kMaxValidatorLength = 8192;
+
+// libcurl header callback; area is a std::string*. A status line ("HTTP/...")
+// starts a new response and clears the area; an "ETag: " line (any case)
+// replaces it with the line minus its final line feed. Returns size * count.
+std::size_t captureValidator(char* data, std::size_t size, std::size_t count, void* area);
+
+// Records the validator in base + "/.validatestring" (bytes only, no line
+// end). Does nothing when base or the validator is empty.
+void storeValidator(const std::string& base, const std::string& validator);
+
+// True when the first line of the validator file equals the validator exactly.
+bool validatorMatches(const std::string& base, const std::string& validator);
+
+}  // namespace setup
