@@ -10,6 +10,10 @@
 
 namespace vornhost::detail {
 
+// Element layout of `real`: the class's C type (double, float, the fixed-width
+// integers); logical as one byte holding 0 or 1; char as one byte per
+// element, the text's UTF-8 bytes unchanged, which is also what vornGetString
+// copies out. Sparse arrays hold doubles (logical: one byte) per stored entry.
 struct ArrayStorage {
     std::size_t rows = 0;                   // true first dimension
     std::size_t cols = 0;                   // true column count
