@@ -1,0 +1,163 @@
+// Option parsing for hux-run: one pass over the arguments, each option
+// checked as it comes, then the checks that involve several of them.
+#include "host/frontend/command_line.hpp"
+
+#include "host/frontend/column_prepare.hpp"
+
+#include <array>
+#include <charconv>
+#include <utility>
+
+namespace huxrun {
+namespace {
+
+constexpr int kMaxThreads = 4096;
+constexpr int kMaxOutputs = 1024;
+
+constexpr std::array<std::pair<std::string_view, vornClassID>, 11> kParamClasses{{
+    {"single", vornClassSingle}, {"double", vornClassDouble}, {"int8", vornClassInt8},
+    {"uint8", vornClassUint8},   {"int16", vornClassInt16},   {"uint16", vornClassUint16},
+    {"int32", vornClassInt32},   {"uint32", vornClassUint32}, {"int64", vornClassInt64},
+    {"uint64", vornClassUint64}, {"logical", vornClassLogical},
+}};
+
+std::optional<int> parseBoundedInt(std::string_view text, int low, int high) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc{} || ptr != end || text.empty() || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+bool takesValue(std::string_view name) {
+    return name == "--out" || name == "--threads" || name == "--nargout" || name == "--param-class";
+}
+
+// Applies one option with its value (empty for flags); returns an error text.
+std::optional<std::string> applyOption(RunOptions& options, std::string_view name, const std::string& value) {
+    if (name == "--out") {
+        if (value.empty()) return "--out needs a file name";
+        options.outPath = value;
+    } else if (name == "--threads") {
+        options.threads = parseBoundedInt(value, 1, kMaxThreads);
+        if (!options.threads) return "--threads needs a whole number from 1 to " + std::to_string(kMaxThreads) + ", not '" + value + "'";
+    } else if (name == "--nargout") {
+        const auto count = parseBoundedInt(value, 0, kMaxOutputs);
+        if (!count) return "--nargout needs a whole number from 0 to " + std::to_string(kMaxOutputs) + ", not '" + value + "'";
+        options.nargout = *count;
+    } else if (name == "--param-class") {
+        for (const auto& [className, id] : kParamClasses) {
+            if (className == value) {
+                options.paramClass = id;
+                return std::nullopt;
+            }
+        }
+        return "--param-class must be one of single, double, int8, uint8, int16, uint16, int32, uint32, int64, uint64, logical; not '" + value + "'";
+    } else if (name == "--binary") {
+        options.binary = true;
+    } else if (name == "--dense") {
+        options.dense = true;
+    } else if (name == "--prepare") {
+        options.prepare = true;
+    } else if (name == "--help") {
+        options.help = true;
+    } else {
+        return "unknown option '" + std::string(name) + "'";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> checkTogether(const RunOptions& options) {
+    if (!options.prepare) return std::nullopt;
+    if (!options.matrixPath || !options.code) return "--prepare needs MATRIX and CODE";
+    if (!preparationForCode(*options.code)) {
+        return "--prepare applies only to the codes cos, cor and spe, not '" + *options.code + "'";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<RunOptions, UsageError> parseCommandLine(const std::vector<std::string>& args) {
+    RunOptions options;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+        const std::string& arg = args[k];
+        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string_view name = std::string_view(arg).substr(0, equals);
+        std::string value;
+        if (equals != std::string::npos) {
+            if (!takesValue(name)) return UsageError{"option '" + std::string(name) + "' takes no value"};
+            value = arg.substr(equals + 1);
+        } else if (takesValue(name)) {
+            if (k + 1 == args.size()) return UsageError{"option '" + arg + "' needs a value"};
+            value = args[++k];
+        }
+        if (auto error = applyOption(options, name, value)) return UsageError{*error};
+    }
+    if (options.help) return options;
+    if (positional.empty()) return UsageError{"missing MODULE"};
+    if (positional.size() > 4) return UsageError{"unexpected argument '" + positional[4] + "'"};
+    options.modulePath = positional[0];
+    if (positional.size() > 1) options.matrixPath = positional[1];
+    if (positional.size() > 2) options.code = positional[2];
+    if (positional.size() > 3) options.param = positional[3];
+    if (auto error = checkTogether(options)) return UsageError{*error};
+    return options;
+}
+
+std::optional<double> parseNumber(std::string_view text) {
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-' && text[1] != '+') text.remove_prefix(1);
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
+    if (ec != std::errc{} || ptr != end || text.empty()) return std::nullopt;
+    return value;
+}
+
+std::string usageText() {
+    return R"(Usage: hux-run MODULE [options] [MATRIX [CODE [PARAM]]]
+
+Loads the module MODULE (a shared library), checks the array interface it
+needs, and calls its huxFunction with the inputs given: none, MATRIX alone,
+MATRIX and CODE, or all three. The result (a 1 x P row vector of distances)
+is written as one value per line ("%.17g").
+
+  MATRIX   Matrix Market file (coordinate real/integer/pattern or array;
+           general, symmetric or skew-symmetric, the latter two expanded).
+           Passed as a sparse double array; repeated entries are summed.
+  CODE     metric code passed as text as it stands (e.g. euc, cos, mah).
+  PARAM    a number (1 x 1) or a Matrix Market file (e.g. seu's weights,
+           mah's matrix) passed as a dense double array.
+
+Options:
+  --out FILE           write the result to FILE (replaced only on success)
+  --binary             write raw little-endian doubles instead of text
+  --threads N          allow at most N threads (default: TBB's default)
+  --nargout K          number of outputs requested (default 1)
+  --dense              pass MATRIX as a dense double array
+  --param-class CLASS  pass PARAM as single, double, int8, uint8, int16,
+                       uint16, int32, uint32, int64, uint64 or logical
+  --prepare            for cos, cor and spe: scale the columns to unit length
+                       (cos), centre then scale (cor), or rank (average ranks
+                       over all rows, implicit zeros included) then centre
+                       and scale (spe) before the call; a column of zero
+                       length stays all zeros (distance 1 to everything)
+  --help               show this text
+
+Exit status: 0 success; 1 the module reported an error or the result could
+not be written; 2 bad command line, unreadable or malformed input file, or a
+module that needs another array interface.
+)";
+}
+
+}  // namespace huxrun

@@ -1,0 +1,38 @@
+// dlopen-based module loading and the interface version check.
+#include "host/frontend/module_library.hpp"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace huxrun {
+
+ModuleLibrary::ModuleLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    if (handle_ != nullptr) return;
+    const char* reason = dlerror();
+    throw std::runtime_error("cannot load module: " + std::string(reason ? reason : path));
+}
+
+ModuleLibrary::~ModuleLibrary() { dlclose(handle_); }
+
+void* ModuleLibrary::symbol(const char* name) const { return dlsym(handle_, name); }
+
+HuxFunction checkedEntryPoint(const ModuleLibrary& module, const std::string& path) {
+    auto query = reinterpret_cast<VersionQuery>(module.symbol("huxfilerequiredapiversion"));
+    if (query == nullptr) throw std::runtime_error(path + ": not a module: it exports no huxfilerequiredapiversion");
+    std::int32_t release = 0;
+    std::int32_t interfaceVersion = 0;
+    query(&release, &interfaceVersion);
+    if (interfaceVersion != kHostArrayInterface) {
+        char text[160];
+        std::snprintf(text, sizeof text, ": module needs array interface 0x%08x; this host provides 0x%08x",
+                      static_cast<unsigned>(interfaceVersion), static_cast<unsigned>(kHostArrayInterface));
+        throw std::runtime_error(path + text);
+    }
+    auto entry = reinterpret_cast<HuxFunction>(module.symbol("huxFunction"));
+    if (entry == nullptr) throw std::runtime_error(path + ": not a module: it exports no huxFunction");
+    return entry;
+}
+
+}  // namespace huxrun
