@@ -1,0 +1,163 @@
+# End-to-end tests of how a packed setup fails: server answers, broken
+# transfers, stalls, redirect loops, a damaged setup file, an unsafe cache.
+import os
+import socket
+import unittest
+
+import setup_harness as h
+from setup_harness import Reply, agent_reply, stored_validator
+from agent_server import per_method, redirect_chain
+
+HEAD = "HEAD"
+GET = "GET"
+
+
+class ServerAnswers(h.SetupCase):
+    def test_404_on_the_header_request(self):
+        self.server.set_responder(per_method(Reply(status=404, body=b"gone")))
+        self.assert_failed(self.run_setup(), [h.M5])
+        self.assertEqual(self.server.methods(), [HEAD])
+
+    def test_404_while_a_current_agent_is_cached_leaves_the_cache(self):
+        self.assert_agent_ran(self.run_setup())
+        self.server.set_responder(per_method(Reply(status=404)))
+        self.assert_failed(self.run_setup(), [h.M5])
+        self.assert_cache(stored_validator('"v1"'), launcher=True)
+
+    def test_503(self):
+        self.server.set_responder(per_method(Reply(status=503)))
+        self.assert_failed(self.run_setup(), [h.m6_line(503)])
+        self.assertEqual(h.m6_line(503),
+                         "Error: Download process failed. Received an HTTP code: 503. "
+                         "Check your internet connectivity, proxy server, firewall, and "
+                         "virus scanner settings and rerun the installer.")
+
+    def test_405_for_head_tries_no_get(self):
+        self.server.set_responder(per_method(agent_reply("v1"), head=Reply(status=405)))
+        self.assert_failed(self.run_setup(), [h.m6_line(405)])
+        self.assertEqual(self.server.methods(), [HEAD])
+
+    def test_body_cut_off_mid_transfer(self):
+        self.assert_agent_ran(self.run_setup(), tag="v1")
+        body = h.agent_archive("v2")
+        cut = Reply(status=200, headers=(("ETag", '"v2"'),), body=body,
+                    body_cut_at=len(body) // 2)
+        self.server.set_responder(per_method(cut, head=agent_reply("v2", '"v2"')))
+        self.server.clear()
+        self.assert_failed(self.run_setup(), h.m4_lines("Transferred a partial file"))
+        self.assertEqual(self.server.methods(), [HEAD, GET])
+        self.assertFalse(os.path.exists(os.path.join(self.cache_dir(), "installagent")),
+                         "stale cached agent should have been removed")
+        self.assertEqual(self.validator(), stored_validator('"v1"'))
+
+        # Removed state behaves as empty: the next good answer installs.
+        self.server.set_responder(per_method(agent_reply("v2", '"v2"')))
+        self.assert_agent_ran(self.run_setup(), tag="v2")
+
+    def test_body_that_is_not_a_zip(self):
+        page = Reply(status=200, headers=(("ETag", '"page"'),),
+                     body=b"<html>maintenance</html>\n")
+        self.server.set_responder(per_method(page))
+        self.assert_failed(self.run_setup(), [h.UNZIP_FAILED, h.INIT_FAILED])
+        self.assertFalse(os.path.exists(self.cached_launcher()))
+
+    def test_endless_redirects_hit_the_cap(self):
+        self.server.set_responder(redirect_chain(agent_reply("never"), hops=-1))
+        outcome = self.run_setup(timeout=30)
+        self.assert_failed(outcome, h.m4_lines("Number of redirects hit maximum amount"))
+        methods = self.server.methods()
+        self.assertEqual(set(methods), {HEAD})
+        self.assertLessEqual(len(methods), 21, "more than 20 redirects followed")
+
+    def test_empty_url_override(self):
+        outcome = self.run_setup(env=self.env(url=""))
+        self.assert_failed(outcome, h.m4_lines("URL using bad/illegal format or missing URL"))
+        self.assertEqual(self.server.requests(), [])
+
+    def test_unreachable_server_does_not_use_the_cache(self):
+        self.assert_agent_ran(self.run_setup())
+        # A bound socket that never listens: connections are refused, and
+        # no other test can take the port meanwhile.
+        closed = socket.socket()
+        self.addCleanup(closed.close)
+        closed.bind(("127.0.0.1", 0))
+        url = "http://127.0.0.1:%d/x" % closed.getsockname()[1]
+        outcome = self.run_setup(env=self.env(url=url))
+        self.assert_failed(outcome, h.m4_lines("Couldn't connect to server"))
+        self.assert_cache(stored_validator('"v1"'), launcher=True)
+
+
+class Stalls(h.SetupCase):
+    stub = h.FAST_STUB
+
+    def test_server_that_accepts_and_says_nothing(self):
+        self.server.set_responder(per_method(Reply(stall="before-headers")))
+        outcome = self.run_setup(timeout=40)
+        self.assert_failed(outcome, h.m4_lines("Timeout was reached"))
+        self.assertLess(outcome.elapsed, 15)
+
+    def test_body_that_never_comes(self):
+        stalled = Reply(status=200, headers=(("ETag", '"s"'),),
+                        body=h.agent_archive("s"), stall="after-headers")
+        self.server.set_responder(per_method(stalled, head=agent_reply("s", '"s"')))
+        outcome = self.run_setup(timeout=40)
+        self.assert_failed(outcome, h.m4_lines("Timeout was reached"))
+        self.assertLess(outcome.elapsed, 15)
+        self.assertEqual(self.server.methods(), [HEAD, GET])
+
+
+class AgentAndPayload(h.SetupCase):
+    def test_agent_exiting_non_zero_is_still_success(self):
+        outcome = self.run_setup(env=self.env(AGENT_EXIT="7"))
+        self.assert_agent_ran(outcome, tag="v1")
+
+    def test_truncated_setup_file_never_starts_the_agent(self):
+        with open(self.setup_path, "rb") as f:
+            data = f.read()
+        stub_size = os.path.getsize(self.stub)
+        cut = stub_size + (len(data) - stub_size) // 2
+        self.write(self.setup_path, data[:cut])
+        outcome = self.run_setup()
+        self.assert_failed(outcome, [h.PAYLOAD_FAILED])
+        self.assertEqual(self.server.requests(), [])
+
+
+class UntrustedCache(h.SetupCase):
+    def fill_cache(self):
+        self.assert_agent_ran(self.run_setup())
+        self.server.clear()
+
+    def assert_refused(self, directory):
+        outcome = self.run_setup()
+        self.assertEqual(outcome.status, 255)
+        self.assertEqual(len(outcome.lines), 2, outcome.lines)
+        self.assertIn(directory.rstrip("/"), outcome.lines[0])
+        self.assertEqual(outcome.lines[1], h.FAILED)
+        self.assertEqual(outcome.runs, [], "launcher must not run")
+
+    def test_group_or_other_writable_base_directory(self):
+        self.fill_cache()
+        base = self.cache_dir()
+        for mode in (0o770, 0o702, 0o777):
+            with self.subTest(mode=oct(mode)):
+                os.chmod(base, mode)
+                self.assert_refused(base)
+        os.chmod(base, 0o700)
+        self.assert_agent_ran(self.run_setup(), tag="v1")
+
+    def test_writable_agent_directory(self):
+        self.fill_cache()
+        agent_dir = os.path.join(self.cache_dir(), "installagent")
+        os.chmod(agent_dir, 0o777)
+        self.assert_refused(agent_dir)
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to hand the directory to another user")
+    def test_base_directory_owned_by_someone_else(self):
+        self.fill_cache()
+        base = self.cache_dir()
+        os.chown(base, 65534, 65534)
+        self.assert_refused(base)
+
+
+if __name__ == "__main__":
+    unittest.main()
