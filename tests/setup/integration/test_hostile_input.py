@@ -88,6 +88,25 @@ class Progress(h.SetupCase):
         self.assertEqual(len(runs), 1)
         self.assertEqual(runs[0].tag, "big")
 
+        # Nothing to download: nothing drawn.
+        status, shown = self.run_on_terminal()
+        self.assertEqual((status, shown), (0, b""))
+        self.assertEqual(self.server.methods(), ["HEAD", "GET", "HEAD"])
+
+    def test_progress_line_is_erased_before_an_error(self):
+        body = h.agent_archive("big", padding=256 * 1024)
+        self.server.set_responder(per_method(
+            Reply(status=200, headers=(("ETag", '"b"'),), body=body,
+                  body_cut_at=len(body) * 3 // 4, chunk_delay=0.04)))
+        status, shown = self.run_on_terminal()
+        self.assertEqual(status, 255)
+        drawn, erase, message = shown.rpartition(ERASE_LINE)
+        self.assertEqual(erase, ERASE_LINE, repr(shown[-200:]))
+        self.assertRegex(drawn, re.compile(rb"\r[^\r\n]*[0-9]"))
+        # A terminal shows "\n" as "\r\n".
+        expected = h.m4_lines("Transferred a partial file") + [h.FAILED]
+        self.assertEqual(message, ("\r\n".join(expected) + "\r\n").encode())
+
     def test_no_progress_when_stderr_is_not_a_terminal(self):
         self.slow_big_download()
         self.assert_agent_ran(self.run_setup(), tag="big")
