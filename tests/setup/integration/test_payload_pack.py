@@ -175,6 +175,9 @@ class PayloadAgents(h.SetupCase):
         self.assertTrue(os.path.isfile(os.path.join(here, "bundle.zip")))
         with open(os.path.join(here, "bundle.zip"), "rb") as f:
             self.assertEqual(f.read(), h.bundle_archive())
+        # The downloaded agent archive lands in the same directory.
+        self.assertEqual(h.read_file(os.path.join(here, "InstallAgent.zip")),
+                         h.agent_archive("v1"))
 
 
 if __name__ == "__main__":
