@@ -1,0 +1,170 @@
+// Exact all-pairs folds by row sweeps over tiles of pairs: each pair still
+// receives its terms in ascending row order, without a branchy merge per pair.
+#pragma once
+
+#include "sweep_chunk_lists.hpp"
+#include "sweep_row_index.hpp"
+#include "sweep_terms.hpp"
+
+#include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_group.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace rowmetric {
+
+// A tile pairs kLanes adjacent columns i (a "block") with kTileWidth adjacent
+// columns j (a "chunk"). Its accumulators live in one small array, lane-major
+// per column j: acc[jl·kLanes + b] belongs to the pair (block column b, chunk
+// column jl), so a chunk entry updates one cache line of kLanes pairs.
+constexpr std::uint64_t kLanes = 8;
+constexpr std::uint64_t kTileWidth = 256;
+
+namespace detail {
+
+// A row stored by chunk column `lane` and by no block column in `skipLanes`.
+template <class Terms>
+inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes)
+{
+    double* line = acc + e.lane * kLanes;
+    if (skipLanes == 0) {
+        for (std::uint64_t b = 0; b < kLanes; ++b) {
+            line[b] = Terms::fold(line[b], e.term);
+        }
+        return;
+    }
+    for (std::uint64_t b = 0; b < kLanes; ++b) {
+        if ((skipLanes >> b & 1u) == 0) {
+            line[b] = Terms::fold(line[b], e.term);
+        }
+    }
+}
+
+// A row stored by block column e.lane: every chunk column receives the
+// single-column term, except those in [shared, sharedEnd) that store the
+// same row and receive the two-column term instead.
+template <class Terms>
+inline void foldBlockEntry(double* acc, std::uint64_t width, const ChunkEntry& e,
+                           const ChunkEntry* shared, const ChunkEntry* sharedEnd,
+                           const Terms& terms)
+{
+    double* lane = acc + e.lane;
+    const double t = e.term;
+    std::uint64_t jl = 0;
+    for (; shared != sharedEnd; ++shared) {
+        for (; jl < shared->lane; ++jl) {
+            lane[jl * kLanes] = Terms::fold(lane[jl * kLanes], t);
+        }
+        lane[jl * kLanes] = Terms::fold(lane[jl * kLanes], terms.both(e.value, shared->value, e.row));
+        ++jl;
+    }
+    for (; jl < width; ++jl) {
+        lane[jl * kLanes] = Terms::fold(lane[jl * kLanes], t);
+    }
+}
+
+// Sweeps the block's and the chunk's entries together in ascending row
+// order. Every pair gets exactly one term per row of its union, and the rows
+// arrive in ascending order, as in the per-pair merge walk.
+template <class Terms>
+void sweepTile(const ChunkEntry* block, const ChunkEntry* blockEnd, const ChunkEntry* chunk,
+               const ChunkEntry* chunkEnd, std::uint64_t width, double* acc, const Terms& terms)
+{
+    const ChunkEntry* q = chunk;
+    const ChunkEntry* p = block;
+    while (p != blockEnd) {
+        const std::uint64_t row = p->row;
+        for (; q != chunkEnd && q->row < row; ++q) {
+            foldChunkEntry<Terms>(acc, *q, 0);
+        }
+        const ChunkEntry* sharedEnd = q;
+        while (sharedEnd != chunkEnd && sharedEnd->row == row) {
+            ++sharedEnd;
+        }
+        unsigned blockLanes = 0;
+        for (; p != blockEnd && p->row == row; ++p) {
+            blockLanes |= 1u << p->lane;
+            foldBlockEntry(acc, width, *p, q, sharedEnd, terms);
+        }
+        for (; q != sharedEnd; ++q) {
+            foldChunkEntry<Terms>(acc, *q, blockLanes);
+        }
+    }
+    for (; q != chunkEnd; ++q) {
+        foldChunkEntry<Terms>(acc, *q, 0);
+    }
+}
+
+// Writes the finished pairs (i, j), i < j, of one tile to the condensed
+// output; a NaN distance is recomputed by the kernel (see sweep_terms.hpp).
+template <class Terms>
+void storeTile(const double* acc, std::uint64_t n, double* out, std::uint64_t i0,
+               std::uint64_t lanes, std::uint64_t j0, std::uint64_t width, const Terms& terms,
+               const MatrixView& m)
+{
+    for (std::uint64_t b = 0; b < lanes; ++b) {
+        const std::uint64_t i = i0 + b;
+        const std::uint64_t jFirst = std::max(j0, i + 1);
+        if (jFirst >= j0 + width) {
+            continue;
+        }
+        double* dst = out + (i * n - i * (i + 1) / 2) + (jFirst - i - 1);
+        for (std::uint64_t j = jFirst; j < j0 + width; ++j) {
+            const double d = terms.finish(acc[(j - j0) * kLanes + b]);
+            *dst++ = d == d ? d : terms.kernel(m, i, j);
+        }
+    }
+}
+
+} // namespace detail
+
+// All pairs of an order-dependent fold (sums of squares, of absolute values,
+// of powers, and the maximum), written to the condensed output `out`.
+// Blocks of kLanes columns are spread over threads; each block sweeps every
+// chunk that holds a column to its right. Each pair is computed by one tile
+// in one fixed order, so the result does not depend on the thread count.
+template <class Terms>
+void runTileSweep(const double* values, const std::uint64_t* rowIndex,
+                  const std::uint64_t* colStart, const MatrixShape& shape, double* out,
+                  const Terms& terms)
+{
+    const std::uint64_t n = shape.n;
+    const RowIndex index = buildRowIndex(values, rowIndex, colStart, shape);
+    const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, terms);
+    const ChunkLists chunks = buildChunkLists(index, colStart, shape, kTileWidth, terms);
+    const std::uint64_t base = colStart[0];
+    const std::uint64_t blockCount = (n + kLanes - 1) / kLanes;
+    const MatrixView m{values, rowIndex, colStart};
+
+    tbb::enumerable_thread_specific<std::vector<double>> scratch(
+        [] { return std::vector<double>(kTileWidth * kLanes); });
+    tbb::task_group_context context;
+    tbb::parallel_for(
+        tbb::blocked_range<std::uint64_t>(0, blockCount, 1),
+        [&](const tbb::blocked_range<std::uint64_t>& range) {
+            double* acc = scratch.local().data();
+            for (std::uint64_t blk = range.begin(); blk != range.end(); ++blk) {
+                const std::uint64_t i0 = blk * kLanes;
+                const std::uint64_t lanes = std::min(kLanes, n - i0);
+                const ChunkEntry* bBegin = blocks.entries.data() + (colStart[i0] - base);
+                const ChunkEntry* bEnd = blocks.entries.data() + (colStart[i0 + lanes] - base);
+                for (std::uint64_t j0 = (i0 + 1) / kTileWidth * kTileWidth; j0 < n;
+                     j0 += kTileWidth) {
+                    const std::uint64_t width = std::min(kTileWidth, n - j0);
+                    const ChunkEntry* cBegin = chunks.entries.data() + (colStart[j0] - base);
+                    const ChunkEntry* cEnd = chunks.entries.data() + (colStart[j0 + width] - base);
+                    std::fill(acc, acc + width * kLanes, 0.0);
+                    detail::sweepTile(bBegin, bEnd, cBegin, cEnd, width, acc, terms);
+                    detail::storeTile(acc, n, out, i0, lanes, j0, width, terms, m);
+                }
+            }
+        },
+        tbb::auto_partitioner(), context);
+}
+
+} // namespace rowmetric

@@ -1,0 +1,99 @@
+// Random compressed-column matrices for the fast-path tests: mixed column
+// densities, empty columns, NaN, infinities, explicit zeros and repeated values.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace fastpathtest {
+
+struct Csc {
+    std::uint64_t rows = 0;
+    std::vector<double> values;
+    std::vector<std::uint64_t> rowIndex;
+    std::vector<std::uint64_t> colStart{0};
+    std::uint64_t cols() const { return colStart.size() - 1; }
+};
+
+enum class Values { wild, binary };
+
+// wild: reals of both signs, with NaN, +-inf, +-0 stored explicitly and
+// small integers that make equal values meet at the same row.
+// binary: stored 0 and 1 only, as presence/absence data arrives.
+inline double drawValue(std::mt19937_64& rng, Values kind)
+{
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double u = unit(rng);
+    if (kind == Values::binary) {
+        return u < 0.2 ? 0.0 : 1.0;
+    }
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    if (u < 0.03) return std::numeric_limits<double>::quiet_NaN();
+    if (u < 0.05) return inf;
+    if (u < 0.07) return -inf;
+    if (u < 0.10) return 0.0;
+    if (u < 0.12) return -0.0;
+    if (u < 0.30) return static_cast<double>(static_cast<int>(rng() % 3) - 1);
+    return unit(rng) * 4.0 - 2.0;
+}
+
+// Each column picks its density from {0, density/4, density, 3·density}
+// (capped at 1), so empty and crowded columns sit next to ordinary ones.
+inline Csc randomCsc(std::uint64_t rows, std::uint64_t cols, double density, std::uint64_t seed,
+                     Values kind = Values::wild, std::uint64_t rowStride = 1)
+{
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double choices[] = {0.0, density / 4, density, density * 3};
+    Csc m;
+    m.rows = rows * rowStride;
+    for (std::uint64_t c = 0; c < cols; ++c) {
+        const double d = choices[rng() % 4];
+        for (std::uint64_t r = 0; r < rows; ++r) {
+            if (unit(rng) < d) {
+                m.rowIndex.push_back(r * rowStride);
+                m.values.push_back(drawValue(rng, kind));
+            }
+        }
+        m.colStart.push_back(m.values.size());
+    }
+    return m;
+}
+
+// Columns scaled to unit length, as a caller prepares data for "cos"; then
+// sums of products land near 1.0 and exercise the clamp.
+inline Csc unitColumns(Csc m)
+{
+    for (std::uint64_t c = 0; c < m.cols(); ++c) {
+        double norm = 0.0;
+        for (std::uint64_t p = m.colStart[c]; p < m.colStart[c + 1]; ++p) {
+            norm += m.values[p] * m.values[p];
+        }
+        if (norm > 0.0) {
+            for (std::uint64_t p = m.colStart[c]; p < m.colStart[c + 1]; ++p) {
+                m.values[p] /= std::sqrt(norm);
+            }
+        }
+    }
+    return m;
+}
+
+// A random m-by-m matrix in column-major order; the lower triangle is filled
+// with NaN, which must never be read.
+inline std::vector<double> randomUpperFactor(std::uint64_t m, std::uint64_t seed)
+{
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::vector<double> u(m * m, std::numeric_limits<double>::quiet_NaN());
+    for (std::uint64_t k = 0; k < m; ++k) {
+        for (std::uint64_t r = 0; r <= k; ++r) {
+            u[r + k * m] = unit(rng);
+        }
+    }
+    return u;
+}
+
+} // namespace fastpathtest
