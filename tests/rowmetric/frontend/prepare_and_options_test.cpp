@@ -1,0 +1,139 @@
+// Tests of the column preparation for cos, cor and spe, and of hux-run's
+// command-line parsing.
+#include "host/frontend/column_prepare.hpp"
+#include "host/frontend/command_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace huxrun {
+namespace {
+
+// 4 x 4: column 0 sparse, column 1 empty, column 2 constant over all rows,
+// column 3 holding a NaN.
+CscMatrix sample() {
+    CscMatrix m;
+    m.rows = 4;
+    m.cols = 4;
+    m.colStart = {0, 2, 2, 6, 7};
+    m.rowIndex = {1, 3, 0, 1, 2, 3, 2};
+    m.values = {5.0, 3.0, 2.0, 2.0, 2.0, 2.0, std::nan("")};
+    return m;
+}
+
+std::vector<double> column(const CscMatrix& m, std::uint64_t c) {
+    std::vector<double> dense(m.rows, 0.0);
+    for (std::uint64_t k = m.colStart[c]; k < m.colStart[c + 1]; ++k) dense[m.rowIndex[k]] = m.values[k];
+    return dense;
+}
+
+TEST(ColumnPrepare, CosineScalesStoredValuesAndKeepsThePattern) {
+    const CscMatrix p = prepareColumns(sample(), Preparation::Cosine);
+    EXPECT_EQ(p.colStart, sample().colStart);
+    EXPECT_EQ(p.rowIndex, sample().rowIndex);
+    EXPECT_DOUBLE_EQ(p.values[0], 5.0 / std::sqrt(34.0));
+    EXPECT_DOUBLE_EQ(p.values[1], 3.0 / std::sqrt(34.0));
+    EXPECT_DOUBLE_EQ(p.values[2], 0.5);
+    EXPECT_TRUE(std::isnan(p.values[6]));
+}
+
+TEST(ColumnPrepare, CorrelationCentresOverAllRowsAndLeavesConstantColumnsZero) {
+    const CscMatrix p = prepareColumns(sample(), Preparation::Correlation);
+    // Column 0 is (0, 5, 0, 3): mean 2, centred (-2, 3, -2, 1), length sqrt(18).
+    const std::vector<double> c0 = column(p, 0);
+    const double len = std::sqrt(18.0);
+    EXPECT_DOUBLE_EQ(c0[0], -2.0 / len);
+    EXPECT_DOUBLE_EQ(c0[1], 3.0 / len);
+    EXPECT_DOUBLE_EQ(c0[2], -2.0 / len);
+    EXPECT_DOUBLE_EQ(c0[3], 1.0 / len);
+    EXPECT_EQ(p.colStart[1] - p.colStart[0], 4u);  // the implicit zeros are filled in
+    EXPECT_EQ(p.colStart[2], p.colStart[1]);       // empty column: zero length
+    EXPECT_EQ(p.colStart[3], p.colStart[2]);       // constant column: zero after centring
+    for (const double v : column(p, 3)) EXPECT_TRUE(std::isnan(v));
+}
+
+TEST(ColumnPrepare, SpearmanRanksWithTiesIncludingImplicitZeros) {
+    const CscMatrix p = prepareColumns(sample(), Preparation::Spearman);
+    // Column 0 (0, 5, 0, 3) ranks as (1.5, 4, 1.5, 3): mean 2.5, centred
+    // (-1, 1.5, -1, 0.5), length sqrt(4.5).
+    const std::vector<double> c0 = column(p, 0);
+    const double len = std::sqrt(4.5);
+    EXPECT_DOUBLE_EQ(c0[0], -1.0 / len);
+    EXPECT_DOUBLE_EQ(c0[1], 1.5 / len);
+    EXPECT_DOUBLE_EQ(c0[2], -1.0 / len);
+    EXPECT_DOUBLE_EQ(c0[3], 0.5 / len);
+    EXPECT_EQ(p.colStart[3], p.colStart[1]);  // empty and constant columns: all ties
+    for (const double v : column(p, 3)) EXPECT_TRUE(std::isnan(v));
+}
+
+TEST(ColumnPrepare, CodeSelectsPreparationByItsFirstThreeCharacters) {
+    EXPECT_EQ(preparationForCode("cos"), Preparation::Cosine);
+    EXPECT_EQ(preparationForCode("cosine"), Preparation::Cosine);
+    EXPECT_EQ(preparationForCode("correlation"), Preparation::Correlation);
+    EXPECT_EQ(preparationForCode("spearman"), Preparation::Spearman);
+    EXPECT_FALSE(preparationForCode("co"));
+    EXPECT_FALSE(preparationForCode("COS"));
+    EXPECT_FALSE(preparationForCode("euc"));
+}
+
+RunOptions parsedOk(const std::vector<std::string>& args) {
+    auto parsed = parseCommandLine(args);
+    if (const auto* error = std::get_if<UsageError>(&parsed)) {
+        ADD_FAILURE() << error->message;
+        return {};
+    }
+    return std::get<RunOptions>(parsed);
+}
+
+TEST(CommandLine, OptionsAnywhereAfterModuleInBothSpellings) {
+    const RunOptions o = parsedOk({"m.so", "--threads", "3", "x.mtx", "--out=r.txt", "min", "--binary",
+                                   "--nargout=0", "--param-class", "int16", "-2.5"});
+    EXPECT_EQ(o.modulePath, "m.so");
+    EXPECT_EQ(o.matrixPath, "x.mtx");
+    EXPECT_EQ(o.code, "min");
+    EXPECT_EQ(o.param, "-2.5");  // a negative number is an argument, not an option
+    EXPECT_EQ(o.outPath, "r.txt");
+    EXPECT_EQ(o.threads, 3);
+    EXPECT_EQ(o.nargout, 0);
+    EXPECT_EQ(o.paramClass, vornClassInt16);
+    EXPECT_TRUE(o.binary);
+    EXPECT_FALSE(o.dense);
+    EXPECT_EQ(parsedOk({"m.so", "--", "--odd-name.mtx"}).matrixPath, "--odd-name.mtx");
+    EXPECT_TRUE(parsedOk({"--help"}).help);
+}
+
+TEST(CommandLine, BadCommandLinesAreRefused) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},                                        // no module
+        {"m.so", "--frobnicate"},                  // unknown option
+        {"m.so", "--out"},                         // missing value
+        {"m.so", "--threads", "0"},                // out of range
+        {"m.so", "--threads", "two"},              // not a number
+        {"m.so", "--threads", "2x"},               // trailing text
+        {"m.so", "--nargout", "-1"},
+        {"m.so", "--param-class", "float"},
+        {"m.so", "--binary=yes"},                  // flag with a value
+        {"m.so", "a", "b", "c", "d"},              // too many arguments
+        {"m.so", "x.mtx", "euc", "--prepare"},     // prepare for a code that needs none
+        {"m.so", "--prepare"},                     // prepare with no matrix
+    };
+    for (const auto& args : bad) {
+        auto parsed = parseCommandLine(args);
+        EXPECT_TRUE(std::holds_alternative<UsageError>(parsed)) << ::testing::PrintToString(args);
+    }
+}
+
+TEST(CommandLine, NumbersMustBeWhole) {
+    EXPECT_EQ(parseNumber("3"), 3.0);
+    EXPECT_EQ(parseNumber("+0.5"), 0.5);
+    EXPECT_EQ(parseNumber("-1e3"), -1000.0);
+    EXPECT_TRUE(std::isinf(*parseNumber("inf")));
+    EXPECT_FALSE(parseNumber(""));
+    EXPECT_FALSE(parseNumber("3 "));
+    EXPECT_FALSE(parseNumber("w.mtx"));
+    EXPECT_FALSE(parseNumber("+-1"));
+}
+
+}  // namespace
+}  // namespace huxrun
