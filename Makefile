@@ -15,9 +15,12 @@ configure:
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The ordinary tests, then the same tests under ASan+UBSan (build-asan/), the
+# pair loop under TSan (build-tsan/) and the fuzz targets (build-fuzz/), with
+# one figure line per suite at the end.
 test: deps
 	$(MAKE) build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	JOBS=$(JOBS) scripts/sanitize-and-fuzz --normal $(BUILD_DIR)
 
 demo: deps
 	$(MAKE) build
