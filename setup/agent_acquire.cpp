@@ -58,6 +58,8 @@ std::string fromCacheOrDownload(const std::string& workspace, ReportFn report) {
     if (!downloadAgentArchive(archive, report)) return "";
     const std::string cached = cachedAgentDirectory();
     if (!cached.empty()) return agentLauncherPath(cached);
+    // The stale agent was removed with its directory; re-create it private.
+    makeDirectories(agentDirectory, 0700);
     if (unpackAgent(archive, agentDirectory, "unzip", report)) return agentLauncherPath(agentDirectory);
     // A half-unpacked agent must not pass for the current one on the next run.
     removeIfExists(agentDirectory);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 
 #include "agent_acquire.hpp"
 #include "agent_cache.hpp"
@@ -84,6 +85,9 @@ TEST_F(AcquireAgent, DownloadedAgentIsUnpackedIntoTheCache) {
     EXPECT_EQ(readFile(launcher), "fresh agent");
     EXPECT_EQ(readFile(workspace_ / "InstallAgent.zip"), readFile(server_ / "agent.zip"));
     EXPECT_FALSE(exists(base() + ".validatestring"));  // a file has no validator
+    struct stat st {};
+    ASSERT_EQ(stat((base() + "installagent").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u);
 }
 
 TEST_F(AcquireAgent, StaleCacheIsReplaced) {
