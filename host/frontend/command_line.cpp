@@ -135,9 +135,11 @@ is written as one value per line ("%.17g").
   MATRIX   Matrix Market file (coordinate real/integer/pattern or array;
            general, symmetric or skew-symmetric, the latter two expanded).
            Passed as a sparse double array; repeated entries are summed.
+           Array files keep only their non-zero values in the sparse array.
   CODE     metric code passed as text as it stands (e.g. euc, cos, mah).
   PARAM    a number (1 x 1) or a Matrix Market file (e.g. seu's weights,
-           mah's matrix) passed as a dense double array.
+           mah's matrix) passed as a dense double array. Text that reads
+           as a number is a number: write ./3 for a file named 3.
 
 Options:
   --out FILE           write the result to FILE (replaced only on success)

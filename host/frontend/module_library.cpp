@@ -8,7 +8,18 @@
 
 namespace huxrun {
 
-ModuleLibrary::ModuleLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+namespace {
+
+// MODULE is a path: a bare file name means the one in the current directory,
+// not one found along the loader's library search path.
+std::string asPath(const std::string& path) {
+    return path.find('/') == std::string::npos ? "./" + path : path;
+}
+
+}  // namespace
+
+ModuleLibrary::ModuleLibrary(const std::string& path)
+    : handle_(dlopen(asPath(path).c_str(), RTLD_NOW | RTLD_LOCAL)) {
     if (handle_ != nullptr) return;
     const char* reason = dlerror();
     throw std::runtime_error("cannot load module: " + std::string(reason ? reason : path));

@@ -66,6 +66,15 @@ def check_output_forms(work):
         expect(f.read() == text, "--out holds the same bytes as standard output")
     expect(sorted(os.listdir(work)) == ["result.txt", "small.mtx"], "no temporary file left after --out")
 
+    # MODULE is a path: a bare name is the file in the current directory.
+    # (A copy under a new name, which no library search path holds.)
+    local = os.path.join(work, "local")
+    os.mkdir(local)
+    shutil.copy(MODULE, os.path.join(local, "copied-module.so"))
+    bare = subprocess.run([HUX_RUN, "copied-module.so", small, "euc"], capture_output=True, cwd=local)
+    expect(bare.returncode == 0 and bare.stdout == text, "a bare MODULE name loads from the current directory")
+    shutil.rmtree(local)
+
     # A dense 1 x 1 parameter of another class: "min" reads it as a double.
     rc, as_int, _ = hux(small, "min", "3", "--param-class", "int8")
     rc2, as_double, _ = hux(small, "min", "3")
