@@ -13,7 +13,8 @@ bool unpackAgent(const std::string& archive, const std::string& destination,
     int status = 0;
     try {
         const std::string command = quoteArgument(unzipProgram) + " -qq -o " +
-                                    quoteArgument(archive) + " -d " + quoteArgument(destination);
+                                    quoteArgument(archive) + " -d " + quoteArgument(destination) +
+                                    kSilently;
         status = runShellCommand(command);
     } catch (const std::exception&) {
         return false;

@@ -7,7 +7,8 @@
 
 namespace setup {
 
-// Runs "<unzip> -qq -o <archive> -d <destination>". Returns false without a
+// Runs "<unzip> -qq -o <archive> -d <destination>" with its output
+// discarded. Returns false without a
 // message when the archive is missing or the command cannot be handed to the
 // shell, and reports "Failed to unzip the install agent" when unzip fails.
 bool unpackAgent(const std::string& archive, const std::string& destination,

@@ -29,7 +29,7 @@ bool isRegularFile(const std::string& path) {
 
 int extractPayloadFrom(const std::string& installerFile, const std::string& workDir) {
     const std::string command =
-        "unzip -qq " + quoteArgument(installerFile) + " -d " + quoteArgument(workDir);
+        "unzip -qq " + quoteArgument(installerFile) + " -d " + quoteArgument(workDir) + kSilently;
     if (!unzipSucceeded(runShellCommand(command))) return kPayloadFailure;
     if (!isRegularFile(workDir + kPathSeparator + kBundleName)) return kPayloadFailure;
     return 0;

@@ -19,6 +19,11 @@ std::string shellWord(const std::string& s);
 // argv[1] .. argv[argc-1], each as one shell word followed by a blank.
 std::string joinArguments(int argc, char** argv);
 
+// Appended to commands whose own chatter must not reach the user: the
+// installer speaks in its own sentences, and a prompt nobody can see or
+// answer must not hold the run.
+inline constexpr char kSilently[] = " </dev/null >/dev/null 2>&1";
+
 // Runs the command line through system(); returns its wait status unchanged.
 int runShellCommand(const std::string& command);
 
