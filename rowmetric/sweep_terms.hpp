@@ -19,7 +19,7 @@ struct MatrixView {
 // Each policy gives:
 //   only(v, row)    the term of a row stored in one column only (value v);
 //   both(a, b, row) the term of a row stored in both columns;
-//   fold(acc, t)    how a term enters the accumulator (which starts at 0.0);
+//   fold(acc, t)    folds a term into the accumulator (which starts at 0.0);
 //   finish(acc)     the distance from the folded accumulator;
 //   kernel(m, i, j) the per-pair kernel itself.
 // The fold keeps the kernel's order of additions, so every finite or infinite
@@ -28,8 +28,14 @@ struct MatrixView {
 // compiler's choice of operand order, not the sum's. The sweeps therefore
 // hand every pair whose distance is NaN back to `kernel`.
 
+// fold works on doubles and on GCC vectors of doubles alike; it takes both
+// by reference so that no wide vector crosses a function boundary by value.
 struct SumFold {
-    static double fold(double acc, double t) { return acc + t; }
+    template <class V>
+    static void fold(V& acc, const V& t)
+    {
+        acc = acc + t;
+    }
 };
 
 struct SquaredTerms : SumFold {
@@ -90,7 +96,11 @@ struct PowerTerms : SumFold {
 
 // Only a strictly larger term replaces the maximum, so NaN never enters it.
 struct MaxAbsoluteTerms {
-    static double fold(double acc, double t) { return t > acc ? t : acc; }
+    template <class V>
+    static void fold(V& acc, const V& t)
+    {
+        acc = t > acc ? t : acc;
+    }
     double only(double v, std::uint64_t) const { return std::fabs(v); }
     double both(double a, double b, std::uint64_t) const { return std::fabs(a - b); }
     double finish(double acc) const { return acc; }

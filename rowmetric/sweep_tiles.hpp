@@ -13,6 +13,7 @@
 #include <tbb/task_group.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -22,26 +23,52 @@ namespace rowmetric {
 // columns j (a "chunk"). Its accumulators live in one small array, lane-major
 // per column j: acc[jl·kLanes + b] belongs to the pair (block column b, chunk
 // column jl), so a chunk entry updates one cache line of kLanes pairs.
-constexpr std::uint64_t kLanes = 8;
+constexpr std::uint64_t kLanes = 8;  // LaneVector below spells out 8 lanes
 constexpr std::uint64_t kTileWidth = 256;
 
 namespace detail {
 
+// The kLanes accumulators of one chunk column, as one vector: a chunk entry
+// adds its term to all of them with one instruction where the target has it.
+using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
+
 // A row stored by chunk column `lane` and by no block column in `skipLanes`.
+// Lanes to skip receive +0.0 instead of the term, which leaves their bits
+// unchanged: an accumulator that starts at +0.0 never becomes -0.0 (an exact
+// zero sum is +0.0 when rounding to nearest), x + (+0.0) is x for every other
+// x, NaN included, and max(x, +0.0) is x for x >= +0.0 and for NaN.
 template <class Terms>
 inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes)
 {
     double* line = acc + e.lane * kLanes;
-    if (skipLanes == 0) {
+    const double t = e.term;
+    LaneVector term = {t, t, t, t, t, t, t, t};
+    if (skipLanes != 0) {
         for (std::uint64_t b = 0; b < kLanes; ++b) {
-            line[b] = Terms::fold(line[b], e.term);
+            if ((skipLanes >> b & 1u) != 0) {
+                term[b] = 0.0;
+            }
         }
-        return;
     }
-    for (std::uint64_t b = 0; b < kLanes; ++b) {
-        if ((skipLanes >> b & 1u) == 0) {
-            line[b] = Terms::fold(line[b], e.term);
-        }
+    LaneVector sums;
+    std::memcpy(&sums, line, sizeof sums);
+    Terms::fold(sums, term);
+    std::memcpy(line, &sums, sizeof sums);
+}
+
+// Adds t to every kLanes-th element in [from, to): the columns of one lane.
+template <class Terms>
+inline void foldLaneRun(double* lane, std::uint64_t from, std::uint64_t to, double t)
+{
+    std::uint64_t jl = from;
+    for (; jl + 4 <= to; jl += 4) {
+        Terms::fold(lane[jl * kLanes], t);
+        Terms::fold(lane[(jl + 1) * kLanes], t);
+        Terms::fold(lane[(jl + 2) * kLanes], t);
+        Terms::fold(lane[(jl + 3) * kLanes], t);
+    }
+    for (; jl < to; ++jl) {
+        Terms::fold(lane[jl * kLanes], t);
     }
 }
 
@@ -54,25 +81,21 @@ inline void foldBlockEntry(double* acc, std::uint64_t width, const ChunkEntry& e
                            const Terms& terms)
 {
     double* lane = acc + e.lane;
-    const double t = e.term;
     std::uint64_t jl = 0;
     for (; shared != sharedEnd; ++shared) {
-        for (; jl < shared->lane; ++jl) {
-            lane[jl * kLanes] = Terms::fold(lane[jl * kLanes], t);
-        }
-        lane[jl * kLanes] = Terms::fold(lane[jl * kLanes], terms.both(e.value, shared->value, e.row));
+        foldLaneRun<Terms>(lane, jl, shared->lane, e.term);
+        jl = shared->lane;
+        Terms::fold(lane[jl * kLanes], terms.both(e.value, shared->value, e.row));
         ++jl;
     }
-    for (; jl < width; ++jl) {
-        lane[jl * kLanes] = Terms::fold(lane[jl * kLanes], t);
-    }
+    foldLaneRun<Terms>(lane, jl, width, e.term);
 }
 
 // Sweeps the block's and the chunk's entries together in ascending row
 // order. Every pair gets exactly one term per row of its union, and the rows
 // arrive in ascending order, as in the per-pair merge walk.
 template <class Terms>
-void sweepTile(const ChunkEntry* block, const ChunkEntry* blockEnd, const ChunkEntry* chunk,
+__attribute__((target_clones("avx512f", "avx2", "default"))) void sweepTile(const ChunkEntry* block, const ChunkEntry* blockEnd, const ChunkEntry* chunk,
                const ChunkEntry* chunkEnd, std::uint64_t width, double* acc, const Terms& terms)
 {
     const ChunkEntry* q = chunk;

@@ -1,0 +1,283 @@
+// rowmetric_bench: times one metric of the module on one matrix file, checks
+// the fast paths against the plain pair loop bit for bit, and prints JSON.
+#include "csc_file.hpp"
+#include "metric_runner.hpp"
+#include "process_memory.hpp"
+
+#include "host/array_factory.hpp"
+#include "rowmetric/entry.hpp"
+#include "rowmetric/host_api.hpp"
+
+#include <tbb/global_control.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace api = matrix::detail::noninlined::vorn_array_api;
+using rowbench::Engine;
+
+constexpr const char* kUsage =
+    "usage: rowmetric_bench --data FILE --metric CODE [options]\n"
+    "  --param FILE      raw doubles: the \"seu\" weights or the \"mah\" factor\n"
+    "  --exponent P      the \"min\" exponent\n"
+    "  --runs K          timed runs per thread count, median reported (default 5)\n"
+    "  --threads LIST    comma-separated thread counts (default 1,2)\n"
+    "  --check           run the plain pair loop once and compare bit for bit\n"
+    "  --dump FILE       write the fast result (raw doubles) for the peers\n"
+    "  --module          also time one call of huxFunction\n"
+    "  --write-baseline  also time allocating and writing the result alone\n";
+
+struct Options {
+    std::string data;
+    std::string metric;
+    std::string param;
+    std::string dump;
+    double exponent = 0.0;
+    int runs = 5;
+    std::vector<int> threads{1, 2};
+    bool check = false;
+    bool module = false;
+    bool writeBaseline = false;
+};
+
+std::vector<int> parseThreadList(const std::string& text)
+{
+    std::vector<int> list;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        const int t = std::stoi(item);
+        if (t < 1) {
+            throw std::invalid_argument("thread counts must be at least 1");
+        }
+        list.push_back(t);
+    }
+    if (list.empty()) {
+        throw std::invalid_argument("--threads needs at least one count");
+    }
+    return list;
+}
+
+Options parseOptions(int argc, char** argv)
+{
+    Options o;
+    for (int a = 1; a < argc; ++a) {
+        const std::string arg = argv[a];
+        auto next = [&]() -> std::string {
+            if (a + 1 >= argc) {
+                throw std::invalid_argument(arg + " needs a value");
+            }
+            return argv[++a];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (arg == "--data") {
+            o.data = next();
+        } else if (arg == "--metric") {
+            o.metric = next();
+        } else if (arg == "--param") {
+            o.param = next();
+        } else if (arg == "--exponent") {
+            o.exponent = std::stod(next());
+        } else if (arg == "--runs") {
+            o.runs = std::max(1, std::stoi(next()));
+        } else if (arg == "--threads") {
+            o.threads = parseThreadList(next());
+        } else if (arg == "--dump") {
+            o.dump = next();
+        } else if (arg == "--check") {
+            o.check = true;
+        } else if (arg == "--module") {
+            o.module = true;
+        } else if (arg == "--write-baseline") {
+            o.writeBaseline = true;
+        } else {
+            throw std::invalid_argument("unknown option " + arg);
+        }
+    }
+    if (o.data.empty() || o.metric.empty()) {
+        throw std::invalid_argument("--data and --metric are required");
+    }
+    return o;
+}
+
+double seconds(std::chrono::steady_clock::time_point since)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t k = v.size() / 2;
+    return v.size() % 2 == 1 ? v[k] : 0.5 * (v[k - 1] + v[k]);
+}
+
+// The result array as the module creates it, through the host.
+vornhost::ArrayPtr createResult(std::uint64_t pairs)
+{
+    return vornhost::adopt(api::vornCreateNumericMatrix(1, pairs, vornClassDouble, vornReal));
+}
+
+double* resultData(const vornhost::ArrayPtr& a)
+{
+    return static_cast<double*>(vornGetRealData(a.get()));
+}
+
+// Allocation through the host plus the evaluation, as distfun does both.
+double timeOneRun(const rowbench::MetricRunner& run, Engine engine, std::uint64_t pairs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const vornhost::ArrayPtr result = createResult(pairs);
+    if (pairs != 0) {
+        run(resultData(result), engine);
+    }
+    return seconds(start);
+}
+
+// The floor for an output-bound call: allocating the result through the
+// host and writing every element once, in parallel.
+double timeAllocateAndWrite(std::uint64_t pairs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const vornhost::ArrayPtr result = createResult(pairs);
+    double* out = resultData(result);
+    tbb::parallel_for(std::uint64_t{0}, pairs, std::uint64_t{1} << 16, [out, pairs](std::uint64_t b) {
+        const std::uint64_t e = std::min(pairs, b + (std::uint64_t{1} << 16));
+        std::fill(out + b, out + e, 1.0);
+    });
+    return seconds(start);
+}
+
+void printJsonNumberList(const char* name, const std::vector<std::pair<int, double>>& list)
+{
+    std::printf("\"%s\": {", name);
+    for (std::size_t k = 0; k < list.size(); ++k) {
+        std::printf("%s\"%d\": %.6f", k == 0 ? "" : ", ", list[k].first, list[k].second);
+    }
+    std::printf("}");
+}
+
+int runBenchmark(const Options& o)
+{
+    const rowbench::CscData data = rowbench::readCscFile(o.data);
+    vornhost::SparseLayout layout;
+    layout.m = data.m;
+    layout.n = data.n;
+    layout.colStart = data.colStart;
+    layout.rowIndex = data.rowIndex;
+    const vornhost::ArrayPtr x = vornhost::makeSparseDouble(layout, data.values);
+
+    std::vector<double> param;
+    if (!o.param.empty()) {
+        param = rowbench::readDoubles(o.param);
+    }
+    rowbench::MetricInputs in;
+    in.n = data.n;
+    in.m = data.m;
+    in.values = static_cast<const double*>(vornGetRealData(x.get()));
+    in.rowIndex = vornGetRowIndices(x.get());
+    in.colStart = vornGetColumnStarts(x.get());
+    in.paramData = param.empty() ? nullptr : param.data();
+    in.exponent = o.exponent;
+    const rowbench::MetricRunner run = rowbench::makeMetricRunner(o.metric, in);
+    const std::uint64_t pairs = data.n < 2 ? 0 : data.n * (data.n - 1) / 2;
+    const int maxThreads = *std::max_element(o.threads.begin(), o.threads.end());
+
+    std::printf("{\"metric\": \"%s\", \"m\": %llu, \"n\": %llu, \"stored\": %llu, \"pairs\": %llu",
+                o.metric.c_str(), static_cast<unsigned long long>(data.m),
+                static_cast<unsigned long long>(data.n),
+                static_cast<unsigned long long>(data.values.size()),
+                static_cast<unsigned long long>(pairs));
+
+    if (o.check) {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
+        const vornhost::ArrayPtr plain = createResult(pairs);
+        const auto start = std::chrono::steady_clock::now();
+        run(resultData(plain), Engine::plain);
+        const double plainSeconds = seconds(start);
+        const vornhost::ArrayPtr fast = createResult(pairs);
+        run(resultData(fast), Engine::fast);
+        const bool same =
+            std::memcmp(resultData(plain), resultData(fast), pairs * sizeof(double)) == 0;
+        std::printf(", \"plain_seconds\": %.6f, \"bit_identical\": %s", plainSeconds,
+                    same ? "true" : "false");
+        if (!o.dump.empty()) {
+            rowbench::writeDoubles(o.dump, resultData(fast), pairs);
+        }
+    }
+
+    const bool peakReset = rowbench::resetPeakMemory();
+    std::vector<std::pair<int, double>> medians;
+    for (int threads : o.threads) {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
+        timeOneRun(run, Engine::fast, pairs);  // warm-up: page cache, thread pool
+        std::vector<double> times;
+        for (int r = 0; r < o.runs; ++r) {
+            times.push_back(timeOneRun(run, Engine::fast, pairs));
+        }
+        medians.emplace_back(threads, median(times));
+    }
+    std::printf(", ");
+    printJsonNumberList("fast_seconds", medians);
+    std::printf(", \"peak_bytes\": %llu, \"peak_is_phase\": %s",
+                static_cast<unsigned long long>(rowbench::peakMemoryBytes()),
+                peakReset ? "true" : "false");
+
+    if (o.writeBaseline) {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
+        timeAllocateAndWrite(pairs);
+        std::vector<double> times;
+        for (int r = 0; r < o.runs; ++r) {
+            times.push_back(timeAllocateAndWrite(pairs));
+        }
+        std::printf(", \"write_seconds\": %.6f", median(times));
+    }
+
+    if (o.module) {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
+        const vornhost::ArrayPtr code = vornhost::makeText(o.metric);
+        vornhost::ArrayPtr extra;
+        std::vector<const vornArray*> inputs{x.get(), code.get()};
+        if (o.metric == "min") {
+            extra = vornhost::makeScalar(o.exponent);
+        } else if (!param.empty()) {
+            extra = vornhost::makeDense(vornClassDouble, 1, param.size(), param);
+        }
+        if (extra) {
+            inputs.push_back(extra.get());
+        }
+        vornArray* outputs[1] = {nullptr};
+        const auto start = std::chrono::steady_clock::now();
+        huxFunction(1, outputs, static_cast<int>(inputs.size()), inputs.data());
+        const double moduleSeconds = seconds(start);
+        vornhost::adopt(outputs[0]);
+        std::printf(", \"module_seconds\": %.6f", moduleSeconds);
+    }
+    std::printf("}\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return runBenchmark(parseOptions(argc, argv));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "rowmetric_bench: %s\n", e.what());
+        return 2;
+    }
+}
