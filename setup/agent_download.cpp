@@ -52,6 +52,11 @@ std::string notFoundMessage() {
     return std::string("Could not reach the download server") + kCheckSettings;
 }
 
+std::string staleAgentMessage(const std::string& directory) {
+    return "The outdated install agent in " + directory +
+           " could not be removed; remove it and rerun the installer.";
+}
+
 std::string httpCodeMessage(long code) {
     return "Error: Download process failed. Received an HTTP code: " + std::to_string(code) +
            kCheckSettings;
@@ -149,6 +154,12 @@ bool fetchAgentArchive(const std::string& url, const std::string& destination, R
     const std::string base = userBaseDirectory();
     if (!cachedAgentDirectory().empty() && validatorMatches(base, validator)) return true;
     removeIfExists(base + kAgentDirName);
+    // An outdated agent that survived its removal would still hold a launcher
+    // and so pass for the fresh download afterwards; stop rather than run it.
+    if (pathExists(base + kAgentDirName)) {
+        report(staleAgentMessage(base + kAgentDirName), true);
+        return false;
+    }
 
     curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);

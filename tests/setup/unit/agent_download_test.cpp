@@ -3,6 +3,8 @@
 // response's; progress shows on a terminal only.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -133,6 +135,42 @@ TEST_F(FetchAgentArchive, CurrentCacheCostsOneHeaderRequest) {
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(server.requestCount(), 1);
     EXPECT_EQ(readFile(destination()), "");
+}
+
+// A stale agent whose launcher cannot be removed (the user made its directory
+// read-only) must not survive as the "fresh" agent: the download stops with a
+// sentence naming the directory, before any GET. Needs root to act as another
+// user, since root itself can remove anything.
+TEST_F(FetchAgentArchive, StaleAgentThatCannotBeRemovedStopsTheDownload) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the download as another user";
+    const uid_t user = 65534;
+    cacheAgent("ETag: \"old\"\r");
+    const std::string agentDirectory = base() + setup::kAgentDirName;
+    const std::string chown = "chown -R 65534:65534 " + home_.path() + " " + workspace_.path();
+    ASSERT_EQ(std::system(chown.c_str()), 0);
+    ASSERT_EQ(chmod(agentDirectory.c_str(), 0500), 0);
+    LoopbackServer server(
+        [](const std::string& line) { return agentResponse(line, "ETag: \"new\"\r\n", "zip"); });
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(user) != 0 || setuid(user) != 0) _exit(10);
+        const bool fetched = fetch(server.url("/agent"));
+        const std::string expected = "The outdated install agent in " + agentDirectory +
+                                     " could not be removed; remove it and rerun the installer.";
+        if (fetched) _exit(11);
+        if (reports.size() != 1 || reports[0] != expected) _exit(12);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(agentDirectory.c_str(), 0700);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: could not change user, 11: reported success, "
+                                         "12: wrong or missing message";
+    EXPECT_EQ(server.requestCount(), 1) << "no GET after the stale agent survived";
+    EXPECT_EQ(readFile(base() + ".validatestring"), "ETag: \"old\"\r");
 }
 
 TEST_F(FetchAgentArchive, ValidatorOfARedirectHopIsNotTheAgents) {
