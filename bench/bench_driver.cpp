@@ -136,15 +136,20 @@ double* resultData(const vornhost::ArrayPtr& a)
     return static_cast<double*>(vornGetRealData(a.get()));
 }
 
-// Allocation through the host plus the evaluation, as distfun does both.
-double timeOneRun(const rowbench::MetricRunner& run, Engine engine, std::uint64_t pairs)
+struct RunTimes {
+    double total;    // allocation through the host plus the evaluation, as in distfun
+    double compute;  // the evaluation alone
+};
+
+RunTimes timeOneRun(const rowbench::MetricRunner& run, Engine engine, std::uint64_t pairs)
 {
     const auto start = std::chrono::steady_clock::now();
     const vornhost::ArrayPtr result = createResult(pairs);
+    const auto allocated = std::chrono::steady_clock::now();
     if (pairs != 0) {
         run(resultData(result), engine);
     }
-    return seconds(start);
+    return RunTimes{seconds(start), seconds(allocated)};
 }
 
 // The floor for an output-bound call: allocating the result through the
@@ -220,18 +225,25 @@ int runBenchmark(const Options& o)
     }
 
     const bool peakReset = rowbench::resetPeakMemory();
-    std::vector<std::pair<int, double>> medians;
+    std::vector<std::pair<int, double>> totals;
+    std::vector<std::pair<int, double>> computes;
     for (int threads : o.threads) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
         timeOneRun(run, Engine::fast, pairs);  // warm-up: page cache, thread pool
-        std::vector<double> times;
+        std::vector<double> total;
+        std::vector<double> compute;
         for (int r = 0; r < o.runs; ++r) {
-            times.push_back(timeOneRun(run, Engine::fast, pairs));
+            const RunTimes t = timeOneRun(run, Engine::fast, pairs);
+            total.push_back(t.total);
+            compute.push_back(t.compute);
         }
-        medians.emplace_back(threads, median(times));
+        totals.emplace_back(threads, median(total));
+        computes.emplace_back(threads, median(compute));
     }
     std::printf(", ");
-    printJsonNumberList("fast_seconds", medians);
+    printJsonNumberList("fast_seconds", totals);
+    std::printf(", ");
+    printJsonNumberList("compute_seconds", computes);
     std::printf(", \"peak_bytes\": %llu, \"peak_is_phase\": %s",
                 static_cast<unsigned long long>(rowbench::peakMemoryBytes()),
                 peakReset ? "true" : "false");

@@ -1,0 +1,148 @@
+"""Runs one peer implementation on one benchmark matrix and compares it with
+the module's result.
+
+Usage: peers.py PEER DATA_FILE OURS_FILE [--param FILE] [--exponent P]
+Prints one JSON object: the peer's median time, its run count, its process
+peak memory and its largest relative difference from the module's result.
+Run it with /usr/bin/python3 (Debian's numpy, SciPy and scikit-learn).
+"""
+
+import argparse
+import json
+import struct
+import sys
+import time
+
+import numpy as np
+import scipy.sparse as sp
+from scipy.spatial.distance import pdist, squareform
+
+
+def reset_peak_memory():
+    """Restart the kernel's peak-RSS record: a forked child inherits its parent's."""
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+    except OSError:
+        pass
+
+
+def peak_memory_bytes():
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    return 0
+
+
+def read_samples(path):
+    """The module's compressed-column file as CSR with observations as rows."""
+    with open(path, "rb") as f:
+        if f.read(8) != b"RMCSC01\0":
+            raise SystemExit(f"{path} is not a compressed-column benchmark file")
+        m, n, count = struct.unpack("<3Q", f.read(24))
+        indptr = np.fromfile(f, dtype="<u8", count=n + 1).astype(np.int64)
+        indices = np.fromfile(f, dtype="<u8", count=count).astype(np.int64)
+        data = np.fromfile(f, dtype="<f8", count=count)
+    return sp.csr_matrix((data, indices, indptr), shape=(n, m))
+
+
+def sklearn_metric(name, **kw):
+    from sklearn.metrics import DistanceMetric
+    metric = DistanceMetric.get_metric(name, **kw)
+    return lambda x: squareform(metric.pairwise(x), checks=False)
+
+
+def peer_function(peer, args):
+    """peer name -> (callable on the CSR samples, wants dense input)."""
+    from sklearn.metrics.pairwise import (cosine_distances, euclidean_distances,
+                                          manhattan_distances)
+    param = np.fromfile(args.param, dtype="<f8") if args.param else None
+
+    def condensed(f, **kw):
+        return lambda x: squareform(f(x, **kw), checks=False)
+
+    if peer == "sklearn-euclidean":
+        return condensed(euclidean_distances), False
+    if peer == "sklearn-euclidean-squared":
+        return condensed(euclidean_distances, squared=True), False
+    if peer == "sklearn-cosine":
+        return condensed(cosine_distances), False
+    if peer == "sklearn-manhattan":
+        return condensed(manhattan_distances), False
+    if peer.startswith("sklearn-dm-"):
+        name = peer[len("sklearn-dm-"):]
+        if name == "minkowski":
+            return sklearn_metric(name, p=args.exponent), False
+        if name == "seuclidean":
+            return sklearn_metric(name, V=1.0 / param), False
+        if name == "mahalanobis":
+            m = int(round(np.sqrt(param.size)))
+            u = param.reshape((m, m), order="F")
+            return sklearn_metric(name, VI=np.triu(u) @ np.triu(u).T), False
+        return sklearn_metric(name), False
+    if peer.startswith("scipy-"):
+        name = peer[len("scipy-"):]
+        kw = {}
+        if name == "minkowski":
+            kw["p"] = args.exponent
+        elif name == "seuclidean":
+            kw["V"] = 1.0 / param
+        elif name == "mahalanobis":
+            m = int(round(np.sqrt(param.size)))
+            u = param.reshape((m, m), order="F")
+            kw["VI"] = np.triu(u) @ np.triu(u).T
+        elif name == "sqeuclidean":
+            pass
+        return (lambda x: pdist(x, name, **kw)), True
+    raise SystemExit(f"unknown peer {peer}")
+
+
+def largest_relative_difference(peer, ours):
+    """max |p - o| / max(|p|, |o|) over pairs; equal values (and two NaNs) count 0."""
+    peer = np.asarray(peer, dtype=np.float64)
+    both_nan = np.isnan(peer) & np.isnan(ours)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        scale = np.maximum(np.abs(peer), np.abs(ours))
+        rel = np.abs(peer - ours) / scale
+    rel[(peer == ours) | both_nan] = 0.0
+    rel[np.isnan(rel)] = np.inf
+    return float(rel.max()) if rel.size else 0.0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("peer")
+    parser.add_argument("data")
+    parser.add_argument("ours", help="the module's condensed result (raw doubles); '-' skips the comparison")
+    parser.add_argument("--param")
+    parser.add_argument("--exponent", type=float, default=0.0)
+    parser.add_argument("--max-runs", type=int, default=3)
+    parser.add_argument("--slow-seconds", type=float, default=5.0,
+                        help="a first run longer than this is not repeated")
+    args = parser.parse_args()
+
+    reset_peak_memory()
+    samples = read_samples(args.data)
+    run, dense = peer_function(args.peer, args)
+    x = samples.toarray() if dense else samples
+    times = []
+    result = None
+    for _ in range(args.max_runs):
+        start = time.perf_counter()
+        result = run(x)
+        times.append(time.perf_counter() - start)
+        if times[0] > args.slow_seconds:
+            break
+    report = {"peer": args.peer, "seconds": float(np.median(times)), "runs": len(times),
+              "peak_bytes": peak_memory_bytes()}
+    if args.ours != "-":
+        ours = np.fromfile(args.ours, dtype="<f8")
+        if ours.size != result.size:
+            raise SystemExit(f"result sizes differ: peer {result.size}, module {ours.size}")
+        report["max_rel_diff"] = largest_relative_difference(result, ours)
+    print(json.dumps(report))
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,289 @@
+"""make bench: the module against its peers on generated workloads.
+
+Generates the workloads (fixed seeds), runs the C++ driver for every metric
+(bit-identity check against the plain pair loop, then medians of timed runs
+at 1 and 2 threads), runs scikit-learn and SciPy on the same data in separate
+processes, checks agreement to 1e-9 relative and prints one table. Run with
+/usr/bin/python3 (Debian's numpy, SciPy and scikit-learn).
+"""
+
+import argparse
+import json
+import os
+import platform
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import workloads  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+AGREEMENT = 1e-9
+PDIST_LIMIT_SECONDS = 60.0
+
+# Peers per (workload, metric). The SciPy peer name is pdist's metric name.
+PEERS = {
+    ("W1", "euc"): ["sklearn-euclidean", "scipy-euclidean"],
+    ("W1", "sqe"): ["sklearn-euclidean-squared", "scipy-sqeuclidean"],
+    ("W1", "cit"): ["sklearn-manhattan", "sklearn-dm-manhattan", "scipy-cityblock"],
+    ("W1", "che"): ["sklearn-dm-chebyshev", "scipy-chebyshev"],
+    ("W1", "min"): ["sklearn-dm-minkowski", "scipy-minkowski"],
+    ("W1", "cos"): ["sklearn-cosine", "scipy-cosine"],
+    ("W2", "euc"): ["sklearn-euclidean", "scipy-euclidean"],
+    ("W2", "cit"): ["sklearn-manhattan", "scipy-cityblock"],
+    ("W2", "cor"): ["sklearn-cosine", "scipy-cosine"],
+    ("W2", "spe"): ["sklearn-cosine", "scipy-cosine"],
+    ("W3", "jac"): ["sklearn-dm-jaccard", "scipy-jaccard"],
+    ("W3", "ham"): ["sklearn-dm-hamming", "scipy-hamming"],
+    ("W4", "euc"): [],
+    ("W5", "seu"): ["sklearn-dm-seuclidean", "scipy-seuclidean"],
+    ("W5", "mah"): ["sklearn-dm-mahalanobis", "scipy-mahalanobis"],
+}
+
+# (target text, workload, metrics, peer names, required ratio peer/ours)
+TARGETS = [
+    ("1. cos/cor/spe >= 3x sklearn cosine_distances", [("W1", "cos"), ("W2", "cor"), ("W2", "spe")],
+     ["sklearn-cosine"], 3.0),
+    ("2. euc/sqe on W1 no slower than sklearn euclidean_distances", [("W1", "euc"), ("W1", "sqe")],
+     ["sklearn-euclidean", "sklearn-euclidean-squared"], 1.0),
+    ("3. cit/che/min on W1 >= 20x sklearn's fastest sparse path", [("W1", "cit"), ("W1", "che"), ("W1", "min")],
+     ["sklearn-manhattan", "sklearn-dm-manhattan", "sklearn-dm-chebyshev", "sklearn-dm-minkowski"], 20.0),
+    ("4. jac/ham on W3 >= 20x DistanceMetric.pairwise(csr)", [("W3", "jac"), ("W3", "ham")],
+     ["sklearn-dm-jaccard", "sklearn-dm-hamming"], 20.0),
+    ("5. seu/mah on W5 >= 10x SciPy pdist (dense)", [("W5", "seu"), ("W5", "mah")],
+     ["scipy-seuclidean", "scipy-mahalanobis"], 10.0),
+]
+
+
+def peer_environment():
+    """The peers run without the OpenBLAS core-type overrides (this command only)."""
+    env = dict(os.environ)
+    env.pop("OPENBLAS_CORETYPE", None)
+    env.pop("OPENBLAS_L2_SIZE", None)
+    return env
+
+
+def blas_description():
+    code = ("import threadpoolctl, numpy; numpy.ones((4,4)) @ numpy.ones((4,4));"
+            "info = threadpoolctl.threadpool_info();"
+            "print('; '.join(f\"{i.get('internal_api')} {i.get('version')} {i.get('architecture')}\""
+            " for i in info) or 'reference BLAS (no threadpool-controlled library)')")
+    out = subprocess.run([sys.executable, "-c", code], env=peer_environment(),
+                         capture_output=True, text=True)
+    return out.stdout.strip() or out.stderr.strip().splitlines()[-1]
+
+
+def run_json(cmd, env=None):
+    out = subprocess.run(cmd, capture_output=True, text=True, env=env)
+    if out.returncode != 0:
+        raise RuntimeError(f"{' '.join(cmd)} failed: {out.stderr.strip()}")
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+def pdist_estimate(workload, code, args_for_peer, env):
+    """pdist's time extrapolated from the first 400 observations."""
+    probe = subprocess.run(
+        [sys.executable, os.path.join(HERE, "peers.py"), "--max-runs", "1"] + args_for_peer,
+        capture_output=True, text=True, env=env)
+    if probe.returncode != 0:
+        return None
+    return json.loads(probe.stdout)["seconds"]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--driver", required=True, help="path of the built rowmetric_bench")
+    parser.add_argument("--runs", type=int, default=5, help="timed runs per thread count")
+    parser.add_argument("--only", help="comma-separated W:code list, e.g. W1:euc,W5:mah")
+    parser.add_argument("--no-peers", action="store_true")
+    parser.add_argument("--readme", help="rewrite the results section of this README")
+    args = parser.parse_args()
+
+    started = time.time()
+    env = peer_environment()
+    selected = None
+    if args.only:
+        selected = {tuple(item.split(":")) for item in args.only.split(",")}
+    work = tempfile.mkdtemp(prefix="rowmetric-bench-")
+    ours, peers, skipped = {}, {}, []
+    try:
+        print("generating workloads ...", file=sys.stderr, flush=True)
+        all_workloads = workloads.make_workloads()
+        for w in all_workloads:
+            for code in w.metrics:
+                key = (w.name, code)
+                if selected and key not in selected:
+                    continue
+                inputs = workloads.write_inputs(work, w, code)
+                dump = os.path.join(work, f"{w.name}_{code}.out.f64")
+                want_dump = bool(PEERS[key]) and not args.no_peers
+                cmd = [args.driver] + inputs + ["--runs", str(args.runs), "--threads", "1,2",
+                                                "--check"]
+                if want_dump:
+                    cmd += ["--dump", dump]
+                if w.name == "W4":
+                    cmd += ["--write-baseline"]
+                print(f"{w.name} {code}: module ...", file=sys.stderr, flush=True)
+                ours[key] = run_json(cmd)
+                if not want_dump:
+                    continue
+                data_file = inputs[1]
+                extra = inputs[4:]
+                for peer in PEERS[key]:
+                    peer_args = [peer, data_file, dump] + extra
+                    if peer.startswith("scipy-"):
+                        n = ours[key]["n"]
+                        m = ours[key]["m"]
+                        probe_file = os.path.join(work, f"{w.name}_{code}_probe.csc")
+                        workloads.write_csc(probe_file, workloads.data_for(w, code)[:400])
+                        est = pdist_estimate(w, code, [peer, probe_file, "-"] + extra, env)
+                        scale = (n * (n - 1)) / (400 * 399)
+                        if est is None or est * scale > PDIST_LIMIT_SECONDS or n * m * 8 > 4e9:
+                            skipped.append((w.name, code, peer,
+                                            f"estimated {est * scale:.0f} s" if est else "failed"))
+                            continue
+                    print(f"{w.name} {code}: {peer} ...", file=sys.stderr, flush=True)
+                    try:
+                        peers[(w.name, code, peer)] = run_json(
+                            [sys.executable, os.path.join(HERE, "peers.py")] + peer_args, env)
+                    except RuntimeError as e:
+                        skipped.append((w.name, code, peer, str(e).splitlines()[-1][:80]))
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    report = format_report(ours, peers, skipped, blas_description(), time.time() - started)
+    print(report)
+    if args.readme:
+        update_readme(args.readme, report)
+    failed = [k for k, v in ours.items() if not v.get("bit_identical", False)]
+    return 1 if failed else 0
+
+
+def mb(x):
+    return f"{x / 2**20:.0f}"
+
+
+def format_report(ours, peers, skipped, blas, elapsed):
+    lines = []
+    lines.append("Module (fast paths through runPairs; times include allocating the result "
+                 "through the host; medians):")
+    lines.append("")
+    lines.append("| workload | metric | pairs | 2 threads (s) | 1 thread (s) | 1->2 speed-up "
+                 "(compute only) | Mpairs/s | peak MB | plain walk 2T (s) | plain/fast | "
+                 "bit-identical |")
+    lines.append("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---|")
+    for (w, code), r in ours.items():
+        t2, t1 = r["fast_seconds"]["2"], r["fast_seconds"]["1"]
+        c2, c1 = r["compute_seconds"]["2"], r["compute_seconds"]["1"]
+        lines.append(
+            f"| {w} | {code} | {r['pairs']:,} | {t2:.3f} | {t1:.3f} | {t1 / t2:.2f} ({c1 / c2:.2f}) | "
+            f"{r['pairs'] / t2 / 1e6:.0f} | {mb(r['peak_bytes'])} | {r['plain_seconds']:.2f} | "
+            f"{r['plain_seconds'] / t2:.1f} | {'yes' if r['bit_identical'] else 'NO'} |")
+    w4 = ours.get(("W4", "euc"))
+    if w4 and "write_seconds" in w4:
+        lines.append("")
+        lines.append(f"W4: allocating the {w4['pairs'] * 8 / 1e9:.1f} GB result through the host "
+                     f"and writing it once (2 threads) takes {w4['write_seconds']:.3f} s; euc takes "
+                     f"{w4['fast_seconds']['2']:.3f} s = {w4['fast_seconds']['2'] / w4['write_seconds']:.2f}x that.")
+    lines.append("")
+    lines.append(f"Peers (medians; a run over 5 s is not repeated; BLAS: {blas}):")
+    lines.append("")
+    lines.append("| workload | metric | peer | time (s) | runs | peer/ours | peak MB | "
+                 "largest rel. difference | agrees to 1e-9 |")
+    lines.append("|---|---|---|---:|---:|---:|---:|---:|---|")
+    for (w, code, peer), p in peers.items():
+        t2 = ours[(w, code)]["fast_seconds"]["2"]
+        diff = p.get("max_rel_diff", float("nan"))
+        lines.append(f"| {w} | {code} | {peer} | {p['seconds']:.3f} | {p['runs']} | "
+                     f"{p['seconds'] / t2:.1f} | {mb(p['peak_bytes'])} | {diff:.1e} | "
+                     f"{'yes' if diff <= AGREEMENT else 'no'} |")
+    for w, code, peer, why in skipped:
+        lines.append(f"| {w} | {code} | {peer} | skipped | | | | | ({why}) |")
+    if ("W4", "euc") in ours:
+        lines.append("| W4 | euc | all peers | skipped | | | | | (3.2 GB square result per peer "
+                     "plus temporaries; not run) |")
+    lines.append("")
+    lines.append("Targets (ratios at 2 threads, this run):")
+    lines.append("")
+    for text, keys, peer_names, need in TARGETS:
+        parts, met = [], True
+        for key in keys:
+            if key not in ours:
+                continue
+            t2 = ours[key]["fast_seconds"]["2"]
+            cands = [peers[(key[0], key[1], p)]["seconds"] for p in peer_names
+                     if (key[0], key[1], p) in peers]
+            if not cands:
+                parts.append(f"{key[1]}: no peer")
+                met = False
+                continue
+            ratio = min(cands) / t2
+            met = met and ratio >= need
+            parts.append(f"{key[1]} {ratio:.1f}x")
+        if not parts:
+            lines.append(f"- {text}: not measured in this run")
+            continue
+        lines.append(f"- {text}: {', '.join(parts)} -> {'met' if met else 'NOT met'}")
+    for label, field in (("with allocation", "fast_seconds"), ("compute only", "compute_seconds")):
+        speedups = [(k, r[field]["1"] / r[field]["2"]) for k, r in ours.items()]
+        low = [f"{w} {c} {s:.2f}" for (w, c), s in speedups if s < 1.8]
+        lines.append(f"- 6. 1->2 threads >= 1.8x ({label}): "
+                     f"{'met' if not low else 'NOT met for ' + ', '.join(low)}")
+    if w4 and "write_seconds" in w4:
+        ratio = w4["fast_seconds"]["2"] / w4["write_seconds"]
+        lines.append(f"- 7. W4 within 2x of allocate-and-write: {ratio:.2f}x -> "
+                     f"{'met' if ratio <= 2.0 else 'NOT met'}")
+    lines.append("")
+    lines.append(f"Machine: {cpu_model()}, {os.cpu_count()} cores, {memory_gb():.0f} GB; "
+                 f"Python {platform.python_version()}, numpy {np.__version__}, "
+                 f"{package_versions()}; benchmark took {elapsed / 60:.1f} min.")
+    return "\n".join(lines)
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown CPU"
+
+
+def memory_gb():
+    try:
+        with open("/proc/meminfo") as f:
+            return int(f.readline().split()[1]) / 2**20
+    except (OSError, ValueError, IndexError):
+        return 0.0
+
+
+def package_versions():
+    import scipy
+    import sklearn
+    return f"SciPy {scipy.__version__}, scikit-learn {sklearn.__version__}"
+
+
+BEGIN = "<!-- results:begin -->"
+END = "<!-- results:end -->"
+
+
+def update_readme(path, report):
+    with open(path) as f:
+        text = f.read()
+    if BEGIN not in text or END not in text:
+        raise SystemExit(f"{path} has no {BEGIN} ... {END} section")
+    head, rest = text.split(BEGIN, 1)
+    _, tail = rest.split(END, 1)
+    with open(path, "w") as f:
+        f.write(head + BEGIN + "\n" + report + "\n" + END + tail)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
