@@ -55,6 +55,23 @@ inline void forEachSharedRow(const double* values, const std::uint64_t* rowIndex
 
 } // namespace detail
 
+// The shared-row sweeps cost one step per pair of entries in the same row,
+// sum over rows of c(c-1)/2; the pair loop costs at most (n-1) merge steps
+// per stored entry. On dense-like data, where every row is shared by most
+// columns, the merge walk's branches predict well and its steps are as cheap
+// as the sweep's scattered updates, so the sweep is used only when it makes
+// at most a quarter as many steps.
+inline bool sharedRowSweepPays(const RowIndex& index, const MatrixShape& shape)
+{
+    long double products = 0;
+    for (std::uint64_t r = 0; r + 1 < index.rowStart.size(); ++r) {
+        const long double c = static_cast<long double>(index.rowStart[r + 1] - index.rowStart[r]);
+        products += c * (c - 1) / 2;
+    }
+    const long double walkSteps = static_cast<long double>(shape.n - 1) * shape.stored;
+    return 4 * products <= walkSteps;
+}
+
 // 1 - (sum of a·b over the shared rows), clamped at 0 above, for every pair.
 // The products are summed in the result block itself: it starts at 0.0 and
 // each pair receives its products in ascending row order, as in dotdist. A
@@ -62,10 +79,9 @@ inline void forEachSharedRow(const double* values, const std::uint64_t* rowIndex
 // an addition returns is the compiler's choice of operand order.
 inline void runInnerProductSweep(const double* values, const std::uint64_t* rowIndex,
                                  const std::uint64_t* colStart, const MatrixShape& shape,
-                                 double* out)
+                                 const RowIndex& index, double* out)
 {
     const std::uint64_t n = shape.n;
-    const RowIndex index = buildRowIndex(values, rowIndex, colStart, shape);
     detail::forEachColumn(n, [&](std::uint64_t i) {
         double* block = out + (i * n - i * (i + 1) / 2);
         const std::uint64_t len = n - 1 - i;
@@ -91,11 +107,11 @@ enum class CountDistance { hamming, jaccard };
 //   differ = count(i) + count(j) - shared - same,
 // and the distance is formed from the same integers as in hamdist/jacdist.
 inline void runCountSweep(const double* values, const std::uint64_t* rowIndex,
-                          const std::uint64_t* colStart, const MatrixShape& shape, double* out,
-                          CountDistance distance, std::uint64_t nvars)
+                          const std::uint64_t* colStart, const MatrixShape& shape,
+                          const RowIndex& index, double* out, CountDistance distance,
+                          std::uint64_t nvars)
 {
     const std::uint64_t n = shape.n;
-    const RowIndex index = buildRowIndex(values, rowIndex, colStart, shape);
     struct Counts {
         std::vector<std::uint64_t> shared;
         std::vector<std::uint64_t> same;

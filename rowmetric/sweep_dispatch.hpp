@@ -41,6 +41,20 @@ void sweepOrLoop(const Body& body, const FastPath& fastPath)
     fastPath(shape);
 }
 
+// The shared-row sweeps, where they pay (see sharedRowSweepPays).
+template <class Body, class Sweep>
+void sharedRowSweepOrLoop(const Body& body, const Sweep& sweep)
+{
+    sweepOrLoop(body, [&](const MatrixShape& shape) {
+        const RowIndex index = buildRowIndex(body.values, body.rowIndex, body.colStart, shape);
+        if (!sharedRowSweepPays(index, shape)) {
+            runPairLoop(body);
+            return;
+        }
+        sweep(shape, index);
+    });
+}
+
 template <class Body, class Terms>
 void tileSweepOrLoop(const Body& body, const Terms& terms)
 {
@@ -87,23 +101,23 @@ inline void runPairs(const CheBody& body)
 
 inline void runPairs(const DotBody& body)
 {
-    detail::sweepOrLoop(body, [&](const MatrixShape& shape) {
-        runInnerProductSweep(body.values, body.rowIndex, body.colStart, shape, body.out);
+    detail::sharedRowSweepOrLoop(body, [&](const MatrixShape& shape, const RowIndex& index) {
+        runInnerProductSweep(body.values, body.rowIndex, body.colStart, shape, index, body.out);
     });
 }
 
 inline void runPairs(const HamBody& body)
 {
-    detail::sweepOrLoop(body, [&](const MatrixShape& shape) {
-        runCountSweep(body.values, body.rowIndex, body.colStart, shape, body.out,
+    detail::sharedRowSweepOrLoop(body, [&](const MatrixShape& shape, const RowIndex& index) {
+        runCountSweep(body.values, body.rowIndex, body.colStart, shape, index, body.out,
                       CountDistance::hamming, body.nvars);
     });
 }
 
 inline void runPairs(const JacBody& body)
 {
-    detail::sweepOrLoop(body, [&](const MatrixShape& shape) {
-        runCountSweep(body.values, body.rowIndex, body.colStart, shape, body.out,
+    detail::sharedRowSweepOrLoop(body, [&](const MatrixShape& shape, const RowIndex& index) {
+        runCountSweep(body.values, body.rowIndex, body.colStart, shape, index, body.out,
                       CountDistance::jaccard, 0);
     });
 }

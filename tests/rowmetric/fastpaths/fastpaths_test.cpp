@@ -47,10 +47,10 @@ long firstDifference(const std::vector<double>& a, const std::vector<double>& b)
     return -1;
 }
 
-// The plain loop at one thread is the reference; runPairs must match it at
-// every thread count, and so must the plain loop itself.
-template <class Body>
-void expectSameBits(const Body& body, const std::string& what)
+// The plain loop at one thread is the reference; `run` (runPairs unless
+// given) must match it at every thread count.
+template <class Body, class Run>
+void expectSameBitsFrom(const Body& body, const std::string& what, Run fastRun)
 {
     std::vector<double> reference;
     {
@@ -59,14 +59,42 @@ void expectSameBits(const Body& body, const std::string& what)
     }
     for (int threads : kThreadCounts) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
-        const std::vector<double> fast =
-            evaluate(body, body.n, [](const auto& b) { rm::runPairs(b); });
+        const std::vector<double> fast = evaluate(body, body.n, fastRun);
         ASSERT_EQ(fast.size(), reference.size());
         const long at = firstDifference(reference, fast);
         EXPECT_EQ(at, -1) << what << " at " << threads << " threads: pair " << at << " is "
                           << fast[at < 0 ? 0 : at] << ", kernel gives "
                           << reference[at < 0 ? 0 : at];
     }
+}
+
+template <class Body>
+void expectSameBits(const Body& body, const std::string& what)
+{
+    expectSameBitsFrom(body, what, [](const auto& b) { rm::runPairs(b); });
+}
+
+// The shared-row sweeps called directly, whether or not runPairs would
+// choose them for this matrix.
+template <class Body, class Sweep>
+void expectSweepSameBits(const Body& body, const std::string& what, Sweep sweep)
+{
+    expectSameBitsFrom(body, what, [&sweep](const Body& b) {
+        const rm::MatrixShape shape = rm::measureMatrix(b.rowIndex, b.colStart, b.n);
+        const rm::RowIndex index = rm::buildRowIndex(b.values, b.rowIndex, b.colStart, shape);
+        sweep(b, shape, index);
+    });
+}
+
+void expectInnerProductSweep(const rm::DotBody& body, const std::string& what)
+{
+    expectSameBits(body, what);
+    expectSweepSameBits(body, what + " (sweep)",
+                        [](const rm::DotBody& b, const rm::MatrixShape& shape,
+                           const rm::RowIndex& index) {
+                            rm::runInnerProductSweep(b.values, b.rowIndex, b.colStart, shape,
+                                                     index, b.out);
+                        });
 }
 
 struct Shape {
@@ -156,11 +184,11 @@ TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp)
     for (const Shape& s : kShapes) {
         const Csc raw = randomCsc(s.rows, s.cols, s.density, s.seed + 200);
         requireFastPathApplies(raw);
-        expectSameBits(bodyOn<rm::DotBody>(raw), "dot raw " + describe(s));
+        expectInnerProductSweep(bodyOn<rm::DotBody>(raw), "dot raw " + describe(s));
         // Finite unit columns put many sums at or just around 1.0.
         const Csc unit = fastpathtest::unitColumns(
             randomCsc(s.rows, s.cols, s.density, s.seed + 300, Values::binary));
-        expectSameBits(bodyOn<rm::DotBody>(unit), "dot unit " + describe(s));
+        expectInnerProductSweep(bodyOn<rm::DotBody>(unit), "dot unit " + describe(s));
     }
 }
 
@@ -174,7 +202,36 @@ TEST(SharedRowSweeps, DifferCountsMatchTheKernel)
             ham.nvars = s.rows;
             expectSameBits(ham, "ham " + describe(s));
             expectSameBits(bodyOn<rm::JacBody>(m), "jac " + describe(s));
+            expectSweepSameBits(ham, "ham (sweep) " + describe(s),
+                                [](const rm::HamBody& b, const rm::MatrixShape& shape,
+                                   const rm::RowIndex& index) {
+                                    rm::runCountSweep(b.values, b.rowIndex, b.colStart, shape,
+                                                      index, b.out, rm::CountDistance::hamming,
+                                                      b.nvars);
+                                });
+            expectSweepSameBits(bodyOn<rm::JacBody>(m), "jac (sweep) " + describe(s),
+                                [](const rm::JacBody& b, const rm::MatrixShape& shape,
+                                   const rm::RowIndex& index) {
+                                    rm::runCountSweep(b.values, b.rowIndex, b.colStart, shape,
+                                                      index, b.out, rm::CountDistance::jaccard,
+                                                      0);
+                                });
         }
+    }
+}
+
+// Sparse columns share few rows and take the sweep; fully stored columns
+// share every row, where the merge walk is as cheap, and keep the pair loop.
+TEST(SharedRowSweeps, ChosenOnlyWhereTheyMakeFewerSteps)
+{
+    const Csc sparse = randomCsc(2000, 300, 0.01, 16);
+    const Csc dense = randomCsc(50, 300, 1.0, 17);
+    for (const auto& [m, expected] : {std::pair{&sparse, true}, std::pair{&dense, false}}) {
+        const rm::MatrixShape shape =
+            rm::measureMatrix(m->rowIndex.data(), m->colStart.data(), m->cols());
+        const rm::RowIndex index =
+            rm::buildRowIndex(m->values.data(), m->rowIndex.data(), m->colStart.data(), shape);
+        EXPECT_EQ(rm::sharedRowSweepPays(index, shape), expected);
     }
 }
 
