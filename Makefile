@@ -28,3 +28,10 @@ demo: deps
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# The module against scikit-learn and SciPy on generated workloads, with the
+# bit-identity checks of its fast paths; prints one table (see bench/README.md).
+.PHONY: bench
+bench: deps
+	$(MAKE) build
+	/usr/bin/python3 bench/run_bench.py --driver $(BUILD_DIR)/bin/rowmetric_bench
