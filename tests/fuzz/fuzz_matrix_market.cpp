@@ -29,10 +29,12 @@ void checkError(const huxrun::MarketError& error)
     fuzz::check(error.file == kFileName, "the error does not name the file");
     fuzz::check(!error.what.empty(), "the error has no text");
     const std::string line = huxrun::describe(error);
-    fuzz::check(line.find('\n') == std::string::npos && line.find('\r') == std::string::npos,
-                "the error message spans more than one line: " + line);
-    fuzz::check(line.compare(0, kFileName.size(), kFileName) == 0,
-                "the error message does not start with the file name: " + line);
+    if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos) {
+        fuzz::fail("the error message spans more than one line: " + line);
+    }
+    if (line.compare(0, kFileName.size(), kFileName) != 0) {
+        fuzz::fail("the error message does not start with the file name: " + line);
+    }
 }
 
 void checkStructure(const huxrun::CscMatrix& m)
@@ -80,8 +82,9 @@ void checkRoundTrip(const huxrun::CscMatrix& m)
     fuzz::check(back->colStart == m.colStart && back->rowIndex == m.rowIndex,
                 "the structure changed on reading back");
     for (std::size_t p = 0; p < m.values.size(); ++p) {
-        fuzz::check(fuzz::sameBits(back->values[p], m.values[p]),
-                    "value " + std::to_string(p) + " changed on reading back");
+        if (!fuzz::sameBits(back->values[p], m.values[p])) {
+            fuzz::fail("value " + std::to_string(p) + " changed on reading back");
+        }
     }
 }
 

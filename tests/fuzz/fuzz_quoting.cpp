@@ -50,25 +50,31 @@ void checkWord(const std::string& s)
 {
     const std::string quoted = setup::quoteArgument(s);
     const auto fields = fuzz::shellFields(quoted);
-    fuzz::check(fields.has_value(), "quoteArgument(" + shown(s) + ") = " + shown(quoted) +
-                                        " is not a safe shell word");
+    if (!fields) {
+        fuzz::fail("quoteArgument(" + shown(s) + ") = " + shown(quoted) + " is not a safe shell word");
+    }
     // The empty string stays empty (no word at all), everything else is one word.
     const std::vector<std::string> expected =
         s.empty() ? std::vector<std::string>{} : std::vector<std::string>{s};
-    fuzz::check(*fields == expected, "quoteArgument(" + shown(s) + ") = " + shown(quoted) +
-                                         " does not read back as the same bytes");
+    if (*fields != expected) {
+        fuzz::fail("quoteArgument(" + shown(s) + ") = " + shown(quoted) +
+                   " does not read back as the same bytes");
+    }
 
     const auto word = fuzz::shellFields(setup::shellWord(s));
-    fuzz::check(word && *word == std::vector<std::string>{s},
-                "shellWord(" + shown(s) + ") does not read back as one word");
+    if (!word || *word != std::vector<std::string>{s}) {
+        fuzz::fail("shellWord(" + shown(s) + ") does not read back as one word");
+    }
 
     // The historic spellings stay: plain words as they are, words whose only
     // special characters are blanks or tabs in double quotes.
     bool hasBlank = false;
     if (onlyPlainOrBlank(s, hasBlank)) {
         const std::string spelled = hasBlank ? "\"" + s + "\"" : s;
-        fuzz::check(quoted == spelled, "quoteArgument(" + shown(s) + ") changed the spelling of a " +
-                                           "plain word to " + shown(quoted));
+        if (quoted != spelled) {
+            fuzz::fail("quoteArgument(" + shown(s) + ") changed the spelling of a plain word to " +
+                       shown(quoted));
+        }
     }
 }
 
@@ -81,9 +87,10 @@ void checkArguments(const std::vector<std::string>& args)
     argv.push_back(nullptr);
     const std::string joined = setup::joinArguments(static_cast<int>(args.size() + 1), argv.data());
     const auto fields = fuzz::shellFields(joined);
-    fuzz::check(fields && *fields == args,
-                "joinArguments of " + std::to_string(args.size()) + " arguments gives " +
-                    shown(joined) + ", which does not read back as the same arguments");
+    if (!fields || *fields != args) {
+        fuzz::fail("joinArguments of " + std::to_string(args.size()) + " arguments gives " +
+                   shown(joined) + ", which does not read back as the same arguments");
+    }
 }
 
 }  // namespace
