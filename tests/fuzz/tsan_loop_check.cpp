@@ -109,7 +109,7 @@ void checkBody(const char* name, Body body, std::vector<double>& out, Kernel ker
             expected[rowmetric::condensedPosition(i, j, n)] = kernel(i, j);
         }
     }
-    for (int threads : {2, 4}) {
+    for (int threads : {2, 4, 8}) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
         for (int repeat = 0; repeat < 2; ++repeat) {
             std::fill(out.begin(), out.end(), -1.0);
@@ -130,7 +130,7 @@ void checkAllBodies(const SparseColumns& x, Tally& tally)
 {
     const std::uint64_t n = x.cols;
     const std::uint64_t m = x.rows;
-    std::vector<double> out(n * (n - 1) / 2);
+    std::vector<double> out(n * (n - (n > 0)) / 2);
     std::vector<double> weights(m, 0.5);
     std::vector<double> u(m * m, 0.0);
     for (std::uint64_t k = 0; k < m; ++k) {
@@ -184,6 +184,9 @@ int main(int argc, char** argv)
     checkAllBodies(randomMatrix(40, 120, 0.2, 1), tally);
     checkAllBodies(randomMatrix(200, 60, 0.05, 2), tally);
     checkAllBodies(randomMatrix(8, 300, 0.5, 3), tally);
+    checkAllBodies(randomMatrix(64, 500, 0.02, 4), tally);
+    checkAllBodies(randomMatrix(30, 2, 0.3, 5), tally);
+    checkAllBodies(randomMatrix(5, 1, 0.5, 6), tally);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("TSan pair loop: %zu inputs tried, %zu failures, %.1f s\n", tally.runs,
