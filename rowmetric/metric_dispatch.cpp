@@ -1,6 +1,7 @@
 #include "rowmetric/metric_dispatch.hpp"
 
 #include "rowmetric/pair_loop.hpp"
+#include "rowmetric/sweep_dispatch.hpp"
 
 namespace rowmetric {
 
@@ -8,29 +9,29 @@ void runMetric(Metric metric, const PairInputs& in)
 {
     switch (metric) {
     case Metric::euc:
-        return runPairLoop(EucBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
+        return runPairs(EucBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
     case Metric::sqe:
-        return runPairLoop(SqeBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
+        return runPairs(SqeBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
     case Metric::seu:
-        return runPairLoop(
+        return runPairs(
             SeuBody{in.n, in.out, in.values, in.rowIndex, in.colStart, in.paramData});
     case Metric::cit:
-        return runPairLoop(CitBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
+        return runPairs(CitBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
     case Metric::min:
-        return runPairLoop(
+        return runPairs(
             MinBody{in.n, in.out, in.values, in.rowIndex, in.colStart, in.exponent});
     case Metric::cos:
     case Metric::cor:
     case Metric::spe:
-        return runPairLoop(DotBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
+        return runPairs(DotBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
     case Metric::ham:
-        return runPairLoop(HamBody{in.n, in.out, in.values, in.rowIndex, in.colStart, in.nvars});
+        return runPairs(HamBody{in.n, in.out, in.values, in.rowIndex, in.colStart, in.nvars});
     case Metric::jac:
-        return runPairLoop(JacBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
+        return runPairs(JacBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
     case Metric::che:
-        return runPairLoop(CheBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
+        return runPairs(CheBody{in.n, in.out, in.values, in.rowIndex, in.colStart});
     case Metric::mah:
-        return runPairLoop(MahBody{in.n, in.out, in.values, in.rowIndex, in.colStart,
+        return runPairs(MahBody{in.n, in.out, in.values, in.rowIndex, in.colStart,
                                    in.paramData, in.nvars});
     case Metric::unknown:
         return;
