@@ -1,30 +1,15 @@
 // Differential fuzzing of the distance kernels: random sparse columns (NaN,
 // infinities, signed and explicit zeros, empty columns) through every kernel,
 // against the naive dense reference, bit for bit, both pair orders; then every
-// metric body through the parallel pair loop against the per-pair kernels.
+// metric body through the parallel pair loop and the fast paths (runPairs)
+// against the per-pair kernels.
 #include "dense_reference.hpp"
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
 
 #include "rowmetric/kernels.hpp"
 #include "rowmetric/pair_loop.hpp"
-
-// Clang 14 rejects the fast paths' per-ISA clones of function templates, so
-// libFuzzer builds check the pair loop only; the GCC builds replay the corpus
-// through the fast paths as well.
-#if defined(__clang__)
-constexpr bool kFastPaths = false;
-namespace rowmetric {
-template <class Body>
-void runPairs(const Body& body)
-{
-    runPairLoop(body);
-}
-}  // namespace rowmetric
-#else
 #include "rowmetric/sweep_dispatch.hpp"
-constexpr bool kFastPaths = true;
-#endif
 
 #include <tbb/global_control.h>
 
@@ -102,9 +87,6 @@ void checkBody(Body body, std::vector<double>& out, Kernel kernel, const char* n
 {
     const std::uint64_t n = body.n;
     for (const bool fast : {false, true}) {
-        if (fast && !kFastPaths) {
-            continue;
-        }
         out.assign(out.size(), -12345.0);
         if (fast) {
             rowmetric::runPairs(body);

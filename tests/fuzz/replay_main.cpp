@@ -2,7 +2,7 @@
 // or found directly in a named directory, goes once through the target. This
 // keeps the seed corpora and the crash regressions in every ordinary build.
 // --random COUNT adds that many random inputs (fixed seed): a blind fuzz run
-// for code that only the ordinary compiler builds.
+// for code that only the ordinary build compiles as shipped.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
