@@ -27,6 +27,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -58,13 +59,16 @@ void runAnnounced(const Body& body)
 }
 
 // Every iteration adds to the same slot: a real race the check must report.
+// Each one takes a few milliseconds, so that TBB's workers have long joined
+// in before the calling thread could finish the range alone.
 struct RacyBody {
     std::uint64_t n;
     double* out;
     void operator()(std::uint64_t i) const
     {
-        for (int k = 0; k < 1000; ++k) {
+        for (int k = 0; k < 5; ++k) {
             out[0] += static_cast<double>(i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
 };
@@ -175,7 +179,7 @@ int main(int argc, char** argv)
     if (argc > 1 && std::strcmp(argv[1], "--racy-control") == 0) {
         std::vector<double> out(1, 0.0);
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, 4);
-        runAnnounced(RacyBody{400, out.data()});
+        runAnnounced(RacyBody{64, out.data()});
         std::printf("racy control finished without a report\n");
         return 0;
     }
