@@ -4,6 +4,7 @@
 
 #include "pair_loop.hpp"
 #include "sweep_cooccurrence.hpp"
+#include "sweep_dense_dot.hpp"
 #include "sweep_mahalanobis.hpp"
 #include "sweep_row_index.hpp"
 #include "sweep_terms.hpp"
@@ -99,9 +100,21 @@ inline void runPairs(const CheBody& body)
     detail::tileSweepOrLoop(body, MaxAbsoluteTerms{});
 }
 
+// Sparse columns share few rows: the shared-row sweep. Fully stored columns
+// (the caller centred or ranked them) share every row: register tiles over
+// a panel copy. In between, the pair loop.
 inline void runPairs(const DotBody& body)
 {
-    detail::sharedRowSweepOrLoop(body, [&](const MatrixShape& shape, const RowIndex& index) {
+    detail::sweepOrLoop(body, [&](const MatrixShape& shape) {
+        if (fullyStored(shape)) {
+            runDenseInnerProducts(body.values, body.rowIndex, body.colStart, shape, body.out);
+            return;
+        }
+        const RowIndex index = buildRowIndex(body.values, body.rowIndex, body.colStart, shape);
+        if (!sharedRowSweepPays(index, shape)) {
+            runPairLoop(body);
+            return;
+        }
         runInnerProductSweep(body.values, body.rowIndex, body.colStart, shape, index, body.out);
     });
 }

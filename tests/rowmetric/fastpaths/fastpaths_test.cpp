@@ -192,6 +192,30 @@ TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp)
     }
 }
 
+// Fully stored matrices (centred or ranked data) take the register tiles:
+// partial blocks and panels, one row, sums beyond the clamp, NaN, infinities,
+// and unit columns whose sums sit at or just around 1.0 or spread over [-1, 1],
+// where any other order of additions shows in the bits.
+TEST(DenseInnerProducts, MatchTheKernel)
+{
+    const Shape dense[] = {{40, 17, 1.0, 7}, {1, 9, 1.0, 8}, {3, 2, 1.0, 9}, {64, 37, 1.0, 10}};
+    for (const Shape& s : dense) {
+        const Csc raw = fastpathtest::denseCsc(s.rows, s.cols, s.seed + 600);
+        const rm::MatrixShape shape =
+            rm::measureMatrix(raw.rowIndex.data(), raw.colStart.data(), raw.cols());
+        ASSERT_TRUE(rm::fullyStored(shape)) << describe(s);
+        expectSameBits(bodyOn<rm::DotBody>(raw), "dense dot raw " + describe(s));
+        for (const Values kind : {Values::binary, Values::finite}) {
+            const Csc unit =
+                fastpathtest::unitColumns(fastpathtest::denseCsc(s.rows, s.cols, s.seed + 700, kind));
+            expectSameBits(bodyOn<rm::DotBody>(unit), "dense dot unit " + describe(s));
+        }
+    }
+    const Csc sparse = randomCsc(30, 45, 0.5, 11);
+    EXPECT_FALSE(rm::fullyStored(
+        rm::measureMatrix(sparse.rowIndex.data(), sparse.colStart.data(), sparse.cols())));
+}
+
 TEST(SharedRowSweeps, DifferCountsMatchTheKernel)
 {
     for (const Shape& s : kShapes) {

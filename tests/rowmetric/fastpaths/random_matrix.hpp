@@ -18,17 +18,21 @@ struct Csc {
     std::uint64_t cols() const { return colStart.size() - 1; }
 };
 
-enum class Values { wild, binary };
+enum class Values { wild, binary, finite };
 
 // wild: reals of both signs, with NaN, +-inf, +-0 stored explicitly and
 // small integers that make equal values meet at the same row.
 // binary: stored 0 and 1 only, as presence/absence data arrives.
+// finite: reals of both signs, where the order of a sum shows in its bits.
 inline double drawValue(std::mt19937_64& rng, Values kind)
 {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double u = unit(rng);
     if (kind == Values::binary) {
         return u < 0.2 ? 0.0 : 1.0;
+    }
+    if (kind == Values::finite) {
+        return u * 4.0 - 2.0;
     }
     constexpr double inf = std::numeric_limits<double>::infinity();
     if (u < 0.03) return std::numeric_limits<double>::quiet_NaN();
@@ -57,6 +61,23 @@ inline Csc randomCsc(std::uint64_t rows, std::uint64_t cols, double density, std
                 m.rowIndex.push_back(r * rowStride);
                 m.values.push_back(drawValue(rng, kind));
             }
+        }
+        m.colStart.push_back(m.values.size());
+    }
+    return m;
+}
+
+// Every column stores every row, as data arrive after centring or ranking.
+inline Csc denseCsc(std::uint64_t rows, std::uint64_t cols, std::uint64_t seed,
+                    Values kind = Values::wild)
+{
+    std::mt19937_64 rng(seed);
+    Csc m;
+    m.rows = rows;
+    for (std::uint64_t c = 0; c < cols; ++c) {
+        for (std::uint64_t r = 0; r < rows; ++r) {
+            m.rowIndex.push_back(r);
+            m.values.push_back(drawValue(rng, kind));
         }
         m.colStart.push_back(m.values.size());
     }

@@ -1,0 +1,129 @@
+// All-pairs inner products of a fully stored matrix (every column holds every
+// row, as after the caller centres or ranks its data), by register tiles.
+#pragma once
+
+#include "kernels.hpp"
+#include "sweep_row_index.hpp"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_group.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace rowmetric {
+
+// Every column stores rows 0 .. rows-1: the stored count is rows times n
+// exactly, since rows ascend strictly within a column.
+inline bool fullyStored(const MatrixShape& shape)
+{
+    if (shape.n == 0 || shape.rows == 0) {
+        return false;
+    }
+    if (shape.rows > std::numeric_limits<std::uint64_t>::max() / shape.n) {
+        return false;
+    }
+    return shape.stored == shape.rows * shape.n;
+}
+
+namespace detail {
+
+constexpr std::uint64_t kDensePanel = 8;   // columns j per tile, one vector
+constexpr std::uint64_t kDenseBlock = 4;   // columns i per tile
+
+using PanelVector = double __attribute__((vector_size(kDensePanel * sizeof(double))));
+
+// The columns regrouped into panels of kDensePanel: panel p holds row r of
+// its columns at [p][r][0 .. kDensePanel), zero beyond the last column.
+inline std::vector<double> buildPanels(const double* values, const std::uint64_t* colStart,
+                                       const MatrixShape& shape)
+{
+    const std::uint64_t panels = (shape.n + kDensePanel - 1) / kDensePanel;
+    std::vector<double> panel(panels * shape.rows * kDensePanel, 0.0);
+    for (std::uint64_t j = 0; j < shape.n; ++j) {
+        const double* column = values + colStart[j];
+        double* dst = panel.data() + (j / kDensePanel) * shape.rows * kDensePanel + j % kDensePanel;
+        for (std::uint64_t r = 0; r < shape.rows; ++r) {
+            dst[r * kDensePanel] = column[r];
+        }
+    }
+    return panel;
+}
+
+// The sums of products of block columns a[0..3] with one panel: each of the
+// 32 sums receives a[b][r]·panel[r][lane] for r = 0, 1, ... in order, one
+// multiplication and one addition each, as dotdist adds them.
+template <int kUnused = 0>
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+denseTile(const double* const* a, const double* panel, std::uint64_t rows, PanelVector* acc)
+{
+    PanelVector s0 = {}, s1 = {}, s2 = {}, s3 = {};
+    for (std::uint64_t r = 0; r < rows; ++r) {
+        PanelVector b;
+        std::memcpy(&b, panel + r * kDensePanel, sizeof b);
+        s0 = s0 + a[0][r] * b;
+        s1 = s1 + a[1][r] * b;
+        s2 = s2 + a[2][r] * b;
+        s3 = s3 + a[3][r] * b;
+    }
+    acc[0] = s0;
+    acc[1] = s1;
+    acc[2] = s2;
+    acc[3] = s3;
+}
+
+} // namespace detail
+
+// 1 - (sum of a·b over all rows), clamped at 0 above, for every pair of a
+// fully stored matrix. A NaN distance is recomputed by dotdist, because which
+// of two NaN operands an addition returns is the compiler's choice.
+inline void runDenseInnerProducts(const double* values, const std::uint64_t* rowIndex,
+                                  const std::uint64_t* colStart, const MatrixShape& shape,
+                                  double* out)
+{
+    const std::uint64_t n = shape.n;
+    const std::uint64_t rows = shape.rows;
+    const std::vector<double> panels = detail::buildPanels(values, colStart, shape);
+    const std::uint64_t blocks = (n + detail::kDenseBlock - 1) / detail::kDenseBlock;
+
+    tbb::task_group_context context;
+    tbb::parallel_for(
+        tbb::blocked_range<std::uint64_t>(0, blocks, 1),
+        [&](const tbb::blocked_range<std::uint64_t>& range) {
+            for (std::uint64_t blk = range.begin(); blk != range.end(); ++blk) {
+                const std::uint64_t i0 = blk * detail::kDenseBlock;
+                const std::uint64_t lanes = std::min(detail::kDenseBlock, n - i0);
+                // A block short of columns repeats its last one; those sums
+                // are computed and never stored.
+                const double* a[detail::kDenseBlock];
+                for (std::uint64_t b = 0; b < detail::kDenseBlock; ++b) {
+                    a[b] = values + colStart[i0 + std::min(b, lanes - 1)];
+                }
+                for (std::uint64_t p = (i0 + 1) / detail::kDensePanel;
+                     p * detail::kDensePanel < n; ++p) {
+                    detail::PanelVector acc[detail::kDenseBlock];
+                    detail::denseTile(a, panels.data() + p * rows * detail::kDensePanel, rows,
+                                      acc);
+                    for (std::uint64_t b = 0; b < lanes; ++b) {
+                        const std::uint64_t i = i0 + b;
+                        const std::uint64_t jEnd = std::min(n, (p + 1) * detail::kDensePanel);
+                        for (std::uint64_t j = std::max(i + 1, p * detail::kDensePanel); j < jEnd;
+                             ++j) {
+                            const double sum = acc[b][j % detail::kDensePanel];
+                            const double d = sum > 1.0 ? 0.0 : 1.0 - sum;
+                            out[i * n - i * (i + 1) / 2 + (j - i - 1)] =
+                                d == d ? d : dotdist(values, rowIndex, colStart, i, j);
+                        }
+                    }
+                }
+            }
+        },
+        tbb::auto_partitioner(), context);
+}
+
+} // namespace rowmetric
