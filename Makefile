@@ -27,7 +27,7 @@ demo: deps
 	scripts/demo
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz
 
 # The module against scikit-learn and SciPy on generated workloads, with the
 # bit-identity checks of its fast paths; prints one table (see bench/README.md).

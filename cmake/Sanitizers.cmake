@@ -32,6 +32,4 @@ if(FUZZ)
   # Coverage instrumentation everywhere; only the fuzz targets link libFuzzer.
   add_compile_options(-fsanitize=fuzzer-no-link ${_memory_checks} -fno-omit-frame-pointer)
   add_link_options(${_memory_checks})
-  # Clang 14 cannot build per-ISA clones of function templates; see the header.
-  add_compile_options(-include ${CMAKE_CURRENT_LIST_DIR}/fuzz_build_compat.h)
 endif()

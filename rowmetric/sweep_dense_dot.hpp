@@ -2,6 +2,7 @@
 // row, as after the caller centres or ranks its data), by register tiles.
 #pragma once
 
+#include "sweep_isa.hpp"
 #include "kernels.hpp"
 #include "sweep_row_index.hpp"
 
@@ -59,7 +60,7 @@ inline std::vector<double> buildPanels(const double* values, const std::uint64_t
 // 32 sums receives a[b][r]·panel[r][lane] for r = 0, 1, ... in order, one
 // multiplication and one addition each, as dotdist adds them.
 template <int kUnused = 0>
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
+ROWMETRIC_ISA_CLONES void
 denseTile(const double* const* a, const double* panel, std::uint64_t rows, PanelVector* acc)
 {
     PanelVector s0 = {}, s1 = {}, s2 = {}, s3 = {};

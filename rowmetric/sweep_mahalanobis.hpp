@@ -2,6 +2,7 @@
 // growable arrays per pair, and U's rows made contiguous once per call.
 #pragma once
 
+#include "sweep_isa.hpp"
 #include "mahalanobis.hpp"
 #include "merge_walk.hpp"
 
@@ -139,7 +140,7 @@ struct MahalanobisInputs {
 // pair's first difference row every t[k] is exactly +0.0, and adding
 // +0.0·+0.0 to an accumulator that started at +0.0 leaves its bits
 // unchanged, so the sum over k starts at the group's smallest first row.
-__attribute__((target_clones("avx512f", "avx2", "default"))) inline void
+ROWMETRIC_ISA_CLONES inline void
 fillMahalanobisBlock(const MahalanobisInputs& in, MahalanobisScratch& s, std::uint64_t i)
 {
     const std::uint64_t n = in.n;

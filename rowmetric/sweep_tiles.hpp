@@ -2,6 +2,7 @@
 // receives its terms in ascending row order, without a branchy merge per pair.
 #pragma once
 
+#include "sweep_isa.hpp"
 #include "sweep_chunk_lists.hpp"
 #include "sweep_row_index.hpp"
 #include "sweep_terms.hpp"
@@ -95,8 +96,9 @@ inline void foldBlockEntry(double* acc, std::uint64_t width, const ChunkEntry& e
 // order. Every pair gets exactly one term per row of its union, and the rows
 // arrive in ascending order, as in the per-pair merge walk.
 template <class Terms>
-__attribute__((target_clones("avx512f", "avx2", "default"))) void sweepTile(const ChunkEntry* block, const ChunkEntry* blockEnd, const ChunkEntry* chunk,
-               const ChunkEntry* chunkEnd, std::uint64_t width, double* acc, const Terms& terms)
+ROWMETRIC_ISA_CLONES void sweepTile(const ChunkEntry* block, const ChunkEntry* blockEnd,
+                                    const ChunkEntry* chunk, const ChunkEntry* chunkEnd,
+                                    std::uint64_t width, double* acc, const Terms& terms)
 {
     const ChunkEntry* q = chunk;
     const ChunkEntry* p = block;
