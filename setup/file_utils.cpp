@@ -68,18 +68,9 @@ int makeDirectories(const std::string& path, int mode) {
 }
 
 std::string removeCommand(const std::string& path) {
-    // Single quotes inside the path are closed, escaped and reopened, so the
-    // path stays one word whatever it holds.
-    std::string command = "rm -rf '";
-    for (char c : path) {
-        if (c == '\'') {
-            command += "'\\''";
-        } else {
-            command += c;
-        }
-    }
-    command += '\'';
-    return command;
+    // Quoted so that the path stays one word whatever it holds, single quotes
+    // included; a path without one is spelled "rm -rf '<path>'" as before.
+    return "rm -rf " + singleQuoted(path);
 }
 
 void removeIfExists(const std::string& path) {

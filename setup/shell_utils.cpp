@@ -21,6 +21,8 @@ bool isPlainChar(unsigned char c) {
 
 bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
 
+}  // namespace
+
 std::string singleQuoted(const std::string& s) {
     std::string out;
     out.reserve(s.size() + 2);
@@ -35,8 +37,6 @@ std::string singleQuoted(const std::string& s) {
     out += '\'';
     return out;
 }
-
-}  // namespace
 
 std::string quoteArgument(const std::string& s) {
     bool hasBlank = false;

@@ -12,6 +12,10 @@ namespace setup {
 // quotes. The empty string comes back empty.
 std::string quoteArgument(const std::string& s);
 
+// s between single quotes, each ' inside written as '\'' : one shell word
+// holding exactly the bytes of s, whatever they are.
+std::string singleQuoted(const std::string& s);
+
 // quoteArgument, except that the empty string becomes '' so that it survives
 // as an (empty) word of its own.
 std::string shellWord(const std::string& s);
