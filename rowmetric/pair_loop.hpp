@@ -13,11 +13,36 @@
 
 namespace rowmetric {
 
-// Position of pair (i, j), i < j, in the condensed output of n observations:
-// (0,1), (0,2), ..., (0,n-1), (1,2), ... . i*(i+1) is even, so halving is exact.
+// Start of observation i's block of n - 1 - i pairs in the condensed output of
+// n observations: (0,1), (0,2), ..., (0,n-1), (1,2), ... . i*(i+1) is even, so
+// halving is exact.
+inline std::uint64_t blockStart(std::uint64_t i, std::uint64_t n)
+{
+    return i * n - i * (i + 1) / 2;
+}
+
+// Position of pair (i, j), i < j, in the condensed output.
 inline std::uint64_t condensedPosition(std::uint64_t i, std::uint64_t j, std::uint64_t n)
 {
-    return i * n - i * (i + 1) / 2 + (j - i - 1);
+    return blockStart(i, n) + (j - i - 1);
+}
+
+// Calls perIndex(k) for k = 0 .. count-1 over TBB (auto_partitioner, grain 1;
+// ascending k within each subrange). Every loop of the module runs through
+// here, each in a context of its own: an exception from perIndex cancels only
+// this loop and is rethrown in the calling thread.
+template <class PerIndex>
+void parallelForEach(std::uint64_t count, const PerIndex& perIndex)
+{
+    tbb::task_group_context context;
+    tbb::parallel_for(
+        tbb::blocked_range<unsigned long>(0, count, 1),
+        [&perIndex](const tbb::blocked_range<unsigned long>& range) {
+            for (unsigned long k = range.begin(); k != range.end(); ++k) {
+                perIndex(k);
+            }
+        },
+        tbb::auto_partitioner(), context);
 }
 
 // Writes the pairs (i, i+1) .. (i, n-1) to their contiguous block in
@@ -25,7 +50,7 @@ inline std::uint64_t condensedPosition(std::uint64_t i, std::uint64_t j, std::ui
 template <class PairDistance>
 inline void fillBlock(std::uint64_t n, double* out, std::uint64_t i, PairDistance distance)
 {
-    double* block = out + (i * n - i * (i + 1) / 2);
+    double* block = out + blockStart(i, n);
     for (std::uint64_t j = i + 1; j < n; ++j) {
         block[j - i - 1] = distance(j);
     }
@@ -180,23 +205,14 @@ struct MahBody {
 
 // Runs body(i) for every i in 0..body.n-1. Each call owns a disjoint block of
 // the output, so nothing is locked and the result does not depend on how TBB
-// splits the range. The loop has its own context: an exception from a body
-// cancels only this loop and is rethrown here, in the calling thread.
+// splits the range.
 template <class Body>
 void runPairLoop(const Body& body)
 {
     if (body.n == 0) {
         return;
     }
-    tbb::task_group_context context;
-    tbb::parallel_for(
-        tbb::blocked_range<unsigned long>(0, body.n, 1),
-        [&body](const tbb::blocked_range<unsigned long>& range) {
-            for (unsigned long i = range.begin(); i != range.end(); ++i) {
-                body(i);
-            }
-        },
-        tbb::auto_partitioner(), context);
+    parallelForEach(body.n, body);
 }
 
 } // namespace rowmetric

@@ -3,13 +3,10 @@
 #pragma once
 
 #include "kernels.hpp"
+#include "pair_loop.hpp"
 #include "sweep_row_index.hpp"
 
-#include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-#include <tbb/task_group.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -18,22 +15,6 @@
 namespace rowmetric {
 
 namespace detail {
-
-// Runs perColumn(i) for every column i over TBB; call i owns output block i,
-// so the split of the range never changes what is written.
-template <class PerColumn>
-void forEachColumn(std::uint64_t n, const PerColumn& perColumn)
-{
-    tbb::task_group_context context;
-    tbb::parallel_for(
-        tbb::blocked_range<std::uint64_t>(0, n, 1),
-        [&](const tbb::blocked_range<std::uint64_t>& range) {
-            for (std::uint64_t i = range.begin(); i != range.end(); ++i) {
-                perColumn(i);
-            }
-        },
-        tbb::auto_partitioner(), context);
-}
 
 // For each entry (r, a) of column i in ascending row order, calls
 // onPair(j, a, b) for every column j > i that stores row r with value b.
@@ -82,8 +63,8 @@ inline void runInnerProductSweep(const double* values, const std::uint64_t* rowI
                                  const RowIndex& index, double* out)
 {
     const std::uint64_t n = shape.n;
-    detail::forEachColumn(n, [&](std::uint64_t i) {
-        double* block = out + (i * n - i * (i + 1) / 2);
+    parallelForEach(n, [&](std::uint64_t i) {
+        double* block = out + blockStart(i, n);
         const std::uint64_t len = n - 1 - i;
         std::fill(block, block + len, 0.0);
         detail::forEachSharedRow(values, rowIndex, colStart, index, i,
@@ -118,7 +99,7 @@ inline void runCountSweep(const double* values, const std::uint64_t* rowIndex,
     };
     tbb::enumerable_thread_specific<Counts> scratch(
         [n] { return Counts{std::vector<std::uint64_t>(n), std::vector<std::uint64_t>(n)}; });
-    detail::forEachColumn(n, [&](std::uint64_t i) {
+    parallelForEach(n, [&](std::uint64_t i) {
         Counts& counts = scratch.local();
         std::uint64_t* shared = counts.shared.data();
         std::uint64_t* same = counts.same.data();
@@ -129,7 +110,7 @@ inline void runCountSweep(const double* values, const std::uint64_t* rowIndex,
                                      ++shared[j];
                                      same[j] += (a - b == 0.0) ? 1 : 0;
                                  });
-        double* block = out + (i * n - i * (i + 1) / 2);
+        double* block = out + blockStart(i, n);
         const std::uint64_t countI = colStart[i + 1] - colStart[i];
         for (std::uint64_t j = i + 1; j < n; ++j) {
             const std::uint64_t differ =

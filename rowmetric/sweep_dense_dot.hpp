@@ -2,14 +2,10 @@
 // row, as after the caller centres or ranks its data), by register tiles.
 #pragma once
 
-#include "sweep_isa.hpp"
 #include "kernels.hpp"
+#include "pair_loop.hpp"
+#include "sweep_isa.hpp"
 #include "sweep_row_index.hpp"
-
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-#include <tbb/task_group.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -92,39 +88,31 @@ inline void runDenseInnerProducts(const double* values, const std::uint64_t* row
     const std::vector<double> panels = detail::buildPanels(values, colStart, shape);
     const std::uint64_t blocks = (n + detail::kDenseBlock - 1) / detail::kDenseBlock;
 
-    tbb::task_group_context context;
-    tbb::parallel_for(
-        tbb::blocked_range<std::uint64_t>(0, blocks, 1),
-        [&](const tbb::blocked_range<std::uint64_t>& range) {
-            for (std::uint64_t blk = range.begin(); blk != range.end(); ++blk) {
-                const std::uint64_t i0 = blk * detail::kDenseBlock;
-                const std::uint64_t lanes = std::min(detail::kDenseBlock, n - i0);
-                // A block short of columns repeats its last one; those sums
-                // are computed and never stored.
-                const double* a[detail::kDenseBlock];
-                for (std::uint64_t b = 0; b < detail::kDenseBlock; ++b) {
-                    a[b] = values + colStart[i0 + std::min(b, lanes - 1)];
-                }
-                for (std::uint64_t p = (i0 + 1) / detail::kDensePanel;
-                     p * detail::kDensePanel < n; ++p) {
-                    detail::PanelVector acc[detail::kDenseBlock];
-                    detail::denseTile(a, panels.data() + p * rows * detail::kDensePanel, rows,
-                                      acc);
-                    for (std::uint64_t b = 0; b < lanes; ++b) {
-                        const std::uint64_t i = i0 + b;
-                        const std::uint64_t jEnd = std::min(n, (p + 1) * detail::kDensePanel);
-                        for (std::uint64_t j = std::max(i + 1, p * detail::kDensePanel); j < jEnd;
-                             ++j) {
-                            const double sum = acc[b][j % detail::kDensePanel];
-                            const double d = sum > 1.0 ? 0.0 : 1.0 - sum;
-                            out[i * n - i * (i + 1) / 2 + (j - i - 1)] =
-                                d == d ? d : dotdist(values, rowIndex, colStart, i, j);
-                        }
-                    }
+    parallelForEach(blocks, [&](std::uint64_t blk) {
+        const std::uint64_t i0 = blk * detail::kDenseBlock;
+        const std::uint64_t lanes = std::min(detail::kDenseBlock, n - i0);
+        // A block short of columns repeats its last one; those sums are
+        // computed and never stored.
+        const double* a[detail::kDenseBlock];
+        for (std::uint64_t b = 0; b < detail::kDenseBlock; ++b) {
+            a[b] = values + colStart[i0 + std::min(b, lanes - 1)];
+        }
+        for (std::uint64_t p = (i0 + 1) / detail::kDensePanel; p * detail::kDensePanel < n;
+             ++p) {
+            detail::PanelVector acc[detail::kDenseBlock];
+            detail::denseTile(a, panels.data() + p * rows * detail::kDensePanel, rows, acc);
+            const std::uint64_t jEnd = std::min(n, (p + 1) * detail::kDensePanel);
+            for (std::uint64_t b = 0; b < lanes; ++b) {
+                const std::uint64_t i = i0 + b;
+                for (std::uint64_t j = std::max(i + 1, p * detail::kDensePanel); j < jEnd; ++j) {
+                    const double sum = acc[b][j % detail::kDensePanel];
+                    const double d = sum > 1.0 ? 0.0 : 1.0 - sum;
+                    out[condensedPosition(i, j, n)] =
+                        d == d ? d : dotdist(values, rowIndex, colStart, i, j);
                 }
             }
-        },
-        tbb::auto_partitioner(), context);
+        }
+    });
 }
 
 } // namespace rowmetric

@@ -2,15 +2,12 @@
 // growable arrays per pair, and U's rows made contiguous once per call.
 #pragma once
 
-#include "sweep_isa.hpp"
 #include "mahalanobis.hpp"
 #include "merge_walk.hpp"
+#include "pair_loop.hpp"
+#include "sweep_isa.hpp"
 
-#include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-#include <tbb/task_group.h>
 
 #include <algorithm>
 #include <cmath>
@@ -146,7 +143,7 @@ fillMahalanobisBlock(const MahalanobisInputs& in, MahalanobisScratch& s, std::ui
     const std::uint64_t n = in.n;
     const std::uint64_t m = in.u.m;
     const std::uint64_t stride = in.u.stride;
-    double* block = in.out + (i * n - i * (i + 1) / 2);
+    double* block = in.out + blockStart(i, n);
     for (std::uint64_t j0 = i + 1; j0 < n; j0 += kMahalanobisGroup) {
         const std::uint64_t group = std::min(kMahalanobisGroup, n - j0);
         bool empty[kMahalanobisGroup] = {};
@@ -215,16 +212,9 @@ inline void runMahalanobisSweep(const double* values, const std::uint64_t* rowIn
         [longest, stride = u.stride] { return detail::MahalanobisScratch(longest, stride); });
     const detail::MahalanobisInputs in{values, rowIndex, colStart, n, out, invFactor, u};
 
-    tbb::task_group_context context;
-    tbb::parallel_for(
-        tbb::blocked_range<std::uint64_t>(0, n, 1),
-        [&](const tbb::blocked_range<std::uint64_t>& range) {
-            detail::MahalanobisScratch& s = scratch.local();
-            for (std::uint64_t i = range.begin(); i != range.end(); ++i) {
-                detail::fillMahalanobisBlock(in, s, i);
-            }
-        },
-        tbb::auto_partitioner(), context);
+    parallelForEach(n, [&](std::uint64_t i) {
+        detail::fillMahalanobisBlock(in, scratch.local(), i);
+    });
 }
 
 } // namespace rowmetric

@@ -2,16 +2,13 @@
 // receives its terms in ascending row order, without a branchy merge per pair.
 #pragma once
 
-#include "sweep_isa.hpp"
+#include "pair_loop.hpp"
 #include "sweep_chunk_lists.hpp"
+#include "sweep_isa.hpp"
 #include "sweep_row_index.hpp"
 #include "sweep_terms.hpp"
 
-#include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
-#include <tbb/task_group.h>
 
 #include <algorithm>
 #include <cstring>
@@ -138,7 +135,7 @@ void storeTile(const double* acc, std::uint64_t n, double* out, std::uint64_t i0
         if (jFirst >= j0 + width) {
             continue;
         }
-        double* dst = out + (i * n - i * (i + 1) / 2) + (jFirst - i - 1);
+        double* dst = out + condensedPosition(i, jFirst, n);
         for (std::uint64_t j = jFirst; j < j0 + width; ++j) {
             const double d = terms.finish(acc[(j - j0) * kLanes + b]);
             *dst++ = d == d ? d : terms.kernel(m, i, j);
@@ -168,28 +165,21 @@ void runTileSweep(const double* values, const std::uint64_t* rowIndex,
 
     tbb::enumerable_thread_specific<std::vector<double>> scratch(
         [] { return std::vector<double>(kTileWidth * kLanes); });
-    tbb::task_group_context context;
-    tbb::parallel_for(
-        tbb::blocked_range<std::uint64_t>(0, blockCount, 1),
-        [&](const tbb::blocked_range<std::uint64_t>& range) {
-            double* acc = scratch.local().data();
-            for (std::uint64_t blk = range.begin(); blk != range.end(); ++blk) {
-                const std::uint64_t i0 = blk * kLanes;
-                const std::uint64_t lanes = std::min(kLanes, n - i0);
-                const ChunkEntry* bBegin = blocks.entries.data() + (colStart[i0] - base);
-                const ChunkEntry* bEnd = blocks.entries.data() + (colStart[i0 + lanes] - base);
-                for (std::uint64_t j0 = (i0 + 1) / kTileWidth * kTileWidth; j0 < n;
-                     j0 += kTileWidth) {
-                    const std::uint64_t width = std::min(kTileWidth, n - j0);
-                    const ChunkEntry* cBegin = chunks.entries.data() + (colStart[j0] - base);
-                    const ChunkEntry* cEnd = chunks.entries.data() + (colStart[j0 + width] - base);
-                    std::fill(acc, acc + width * kLanes, 0.0);
-                    detail::sweepTile(bBegin, bEnd, cBegin, cEnd, width, acc, terms);
-                    detail::storeTile(acc, n, out, i0, lanes, j0, width, terms, m);
-                }
-            }
-        },
-        tbb::auto_partitioner(), context);
+    parallelForEach(blockCount, [&](std::uint64_t blk) {
+        double* acc = scratch.local().data();
+        const std::uint64_t i0 = blk * kLanes;
+        const std::uint64_t lanes = std::min(kLanes, n - i0);
+        const ChunkEntry* bBegin = blocks.entries.data() + (colStart[i0] - base);
+        const ChunkEntry* bEnd = blocks.entries.data() + (colStart[i0 + lanes] - base);
+        for (std::uint64_t j0 = (i0 + 1) / kTileWidth * kTileWidth; j0 < n; j0 += kTileWidth) {
+            const std::uint64_t width = std::min(kTileWidth, n - j0);
+            const ChunkEntry* cBegin = chunks.entries.data() + (colStart[j0] - base);
+            const ChunkEntry* cEnd = chunks.entries.data() + (colStart[j0 + width] - base);
+            std::fill(acc, acc + width * kLanes, 0.0);
+            detail::sweepTile(bBegin, bEnd, cBegin, cEnd, width, acc, terms);
+            detail::storeTile(acc, n, out, i0, lanes, j0, width, terms, m);
+        }
+    });
 }
 
 } // namespace rowmetric
