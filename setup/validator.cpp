@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
-#include <sys/stat.h>
 
 #include "constants.hpp"
+#include "file_utils.hpp"
 
 namespace setup {
 namespace {
@@ -56,8 +56,7 @@ void storeValidator(const std::string& base, const std::string& validator) {
 bool validatorMatches(const std::string& base, const std::string& validator) {
     if (!base.empty() && validator.empty()) return false;
     const std::string path = validatorPath(base);
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return false;
+    if (!pathExists(path)) return false;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     // Read no more than one byte past the longest validator that can match.
