@@ -51,8 +51,7 @@ struct Options {
     bool writeBaseline = false;
 };
 
-std::vector<int> parseThreadList(const std::string& text)
-{
+std::vector<int> parseThreadList(const std::string& text) {
     std::vector<int> list;
     std::stringstream in(text);
     std::string item;
@@ -69,8 +68,7 @@ std::vector<int> parseThreadList(const std::string& text)
     return list;
 }
 
-Options parseOptions(int argc, char** argv)
-{
+Options parseOptions(int argc, char** argv) {
     Options o;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -113,26 +111,22 @@ Options parseOptions(int argc, char** argv)
     return o;
 }
 
-double seconds(std::chrono::steady_clock::time_point since)
-{
+double seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-double median(std::vector<double> v)
-{
+double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const std::size_t k = v.size() / 2;
     return v.size() % 2 == 1 ? v[k] : 0.5 * (v[k - 1] + v[k]);
 }
 
 // The result array as the module creates it, through the host.
-vornhost::ArrayPtr createResult(std::uint64_t pairs)
-{
+vornhost::ArrayPtr createResult(std::uint64_t pairs) {
     return vornhost::adopt(api::vornCreateNumericMatrix(1, pairs, vornClassDouble, vornReal));
 }
 
-double* resultData(const vornhost::ArrayPtr& a)
-{
+double* resultData(const vornhost::ArrayPtr& a) {
     return static_cast<double*>(vornGetRealData(a.get()));
 }
 
@@ -141,8 +135,7 @@ struct RunTimes {
     double compute;  // the evaluation alone
 };
 
-RunTimes timeOneRun(const rowbench::MetricRunner& run, Engine engine, std::uint64_t pairs)
-{
+RunTimes timeOneRun(const rowbench::MetricRunner& run, Engine engine, std::uint64_t pairs) {
     const auto start = std::chrono::steady_clock::now();
     const vornhost::ArrayPtr result = createResult(pairs);
     const auto allocated = std::chrono::steady_clock::now();
@@ -154,20 +147,19 @@ RunTimes timeOneRun(const rowbench::MetricRunner& run, Engine engine, std::uint6
 
 // The floor for an output-bound call: allocating the result through the
 // host and writing every element once, in parallel.
-double timeAllocateAndWrite(std::uint64_t pairs)
-{
+double timeAllocateAndWrite(std::uint64_t pairs) {
     const auto start = std::chrono::steady_clock::now();
     const vornhost::ArrayPtr result = createResult(pairs);
     double* out = resultData(result);
-    tbb::parallel_for(std::uint64_t{0}, pairs, std::uint64_t{1} << 16, [out, pairs](std::uint64_t b) {
-        const std::uint64_t e = std::min(pairs, b + (std::uint64_t{1} << 16));
-        std::fill(out + b, out + e, 1.0);
-    });
+    tbb::parallel_for(std::uint64_t{0}, pairs, std::uint64_t{1} << 16,
+                      [out, pairs](std::uint64_t b) {
+                          const std::uint64_t e = std::min(pairs, b + (std::uint64_t{1} << 16));
+                          std::fill(out + b, out + e, 1.0);
+                      });
     return seconds(start);
 }
 
-void printJsonNumberList(const char* name, const std::vector<std::pair<int, double>>& list)
-{
+void printJsonNumberList(const char* name, const std::vector<std::pair<int, double>>& list) {
     std::printf("\"%s\": {", name);
     for (std::size_t k = 0; k < list.size(); ++k) {
         std::printf("%s\"%d\": %.6f", k == 0 ? "" : ", ", list[k].first, list[k].second);
@@ -175,8 +167,7 @@ void printJsonNumberList(const char* name, const std::vector<std::pair<int, doub
     std::printf("}");
 }
 
-int runBenchmark(const Options& o)
-{
+int runBenchmark(const Options& o) {
     const rowbench::CscData data = rowbench::readCscFile(o.data);
     vornhost::SparseLayout layout;
     layout.m = data.m;
@@ -282,10 +273,9 @@ int runBenchmark(const Options& o)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     try {
         return runBenchmark(parseOptions(argc, argv));
     } catch (const std::exception& e) {

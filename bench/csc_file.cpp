@@ -14,8 +14,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File openOrThrow(const std::string& path, const char* mode)
-{
+File openOrThrow(const std::string& path, const char* mode) {
     File f(std::fopen(path.c_str(), mode));
     if (!f) {
         throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
@@ -24,17 +23,15 @@ File openOrThrow(const std::string& path, const char* mode)
 }
 
 template <class T>
-void readExactly(std::FILE* f, T* data, std::uint64_t count, const std::string& path)
-{
+void readExactly(std::FILE* f, T* data, std::uint64_t count, const std::string& path) {
     if (count != 0 && std::fread(data, sizeof(T), count, f) != count) {
         throw std::runtime_error(path + " is shorter than its header says");
     }
 }
 
-} // namespace
+}  // namespace
 
-CscData readCscFile(const std::string& path)
-{
+CscData readCscFile(const std::string& path) {
     const File f = openOrThrow(path, "rb");
     char magic[8];
     readExactly(f.get(), magic, 8, path);
@@ -59,8 +56,7 @@ CscData readCscFile(const std::string& path)
     return data;
 }
 
-std::vector<double> readDoubles(const std::string& path)
-{
+std::vector<double> readDoubles(const std::string& path) {
     const File f = openOrThrow(path, "rb");
     std::vector<double> out;
     double buffer[4096];
@@ -71,12 +67,11 @@ std::vector<double> readDoubles(const std::string& path)
     return out;
 }
 
-void writeDoubles(const std::string& path, const double* data, std::uint64_t count)
-{
+void writeDoubles(const std::string& path, const double* data, std::uint64_t count) {
     const File f = openOrThrow(path, "wb");
     if (std::fwrite(data, sizeof(double), count, f.get()) != count) {
         throw std::runtime_error("cannot write " + path);
     }
 }
 
-} // namespace rowbench
+}  // namespace rowbench

@@ -28,4 +28,4 @@ std::vector<double> readDoubles(const std::string& path);
 // Writes doubles raw, for the peers' agreement check.
 void writeDoubles(const std::string& path, const double* data, std::uint64_t count);
 
-} // namespace rowbench
+}  // namespace rowbench

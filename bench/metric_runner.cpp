@@ -10,8 +10,7 @@ namespace rowbench {
 namespace {
 
 template <class Body>
-MetricRunner bind(Body body)
-{
+MetricRunner bind(Body body) {
     return [body](double* out, Engine engine) {
         Body b = body;
         b.out = out;
@@ -23,10 +22,9 @@ MetricRunner bind(Body body)
     };
 }
 
-} // namespace
+}  // namespace
 
-MetricRunner makeMetricRunner(const std::string& code, const MetricInputs& in)
-{
+MetricRunner makeMetricRunner(const std::string& code, const MetricInputs& in) {
     namespace rm = rowmetric;
     if (code == "euc") return bind(rm::EucBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
     if (code == "sqe") return bind(rm::SqeBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
@@ -42,9 +40,9 @@ MetricRunner makeMetricRunner(const std::string& code, const MetricInputs& in)
     if (code == "jac") return bind(rm::JacBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
     if (code == "che") return bind(rm::CheBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
     if (code == "mah")
-        return bind(rm::MahBody{in.n, nullptr, in.values, in.rowIndex, in.colStart, in.paramData,
-                                in.m});
+        return bind(
+            rm::MahBody{in.n, nullptr, in.values, in.rowIndex, in.colStart, in.paramData, in.m});
     throw std::invalid_argument("unknown metric code \"" + code + "\"");
 }
 
-} // namespace rowbench
+}  // namespace rowbench

@@ -26,4 +26,4 @@ using MetricRunner = std::function<void(double* out, Engine engine)>;
 // Throws std::invalid_argument for a code that names no metric.
 MetricRunner makeMetricRunner(const std::string& code, const MetricInputs& in);
 
-} // namespace rowbench
+}  // namespace rowbench

@@ -6,15 +6,13 @@
 
 namespace rowbench {
 
-bool resetPeakMemory()
-{
+bool resetPeakMemory() {
     std::ofstream clear("/proc/self/clear_refs");
     clear << "5";
     return static_cast<bool>(clear.flush());
 }
 
-std::uint64_t peakMemoryBytes()
-{
+std::uint64_t peakMemoryBytes() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
@@ -28,4 +26,4 @@ std::uint64_t peakMemoryBytes()
     return 0;
 }
 
-} // namespace rowbench
+}  // namespace rowbench

@@ -12,4 +12,4 @@ bool resetPeakMemory();
 // VmHWM in bytes, or 0 when /proc is not readable.
 std::uint64_t peakMemoryBytes();
 
-} // namespace rowbench
+}  // namespace rowbench

@@ -52,8 +52,7 @@ ArrayPtr allocateDense(vornClassID classId, std::size_t m, std::size_t n,
     const std::size_t count = checkedProduct(m, n);
     const std::size_t bytesPer = elementSize(classId);
     if (bytesPer == 0 && count != 0)
-        throw std::invalid_argument("class " + std::to_string(classId) +
-                                    " has no numeric storage");
+        throw std::invalid_argument("class " + std::to_string(classId) + " has no numeric storage");
     const std::size_t bytes = checkedProduct(count, bytesPer);
     auto storage = std::make_unique<ArrayStorage>();
     storage->rows = m;

@@ -9,7 +9,8 @@ namespace vornhost::detail {
 
 // A dense m x n array with zero-filled real (and, if complex, imaginary) data
 // of `classId`'s C type. Throws std::invalid_argument for a class value
-// outside 1..16 or a non-empty array of a class without element storage, and std::bad_alloc when the size overflows or memory runs out.
+// outside 1..16 or a non-empty array of a class without element storage, and std::bad_alloc when
+// the size overflows or memory runs out.
 ArrayPtr allocateDense(vornClassID classId, std::size_t m, std::size_t n,
                        vornComplexity complexity);
 

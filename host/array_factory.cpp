@@ -34,8 +34,8 @@ void fillConverted(vornClassID classId, const std::vector<double>& from, std::by
 
 void requireCount(std::size_t m, std::size_t n, std::size_t given) {
     if (n != 0 && m > std::numeric_limits<std::size_t>::max() / n)
-        throw std::invalid_argument("dimensions " + std::to_string(m) + " x " +
-                                    std::to_string(n) + " are too large");
+        throw std::invalid_argument("dimensions " + std::to_string(m) + " x " + std::to_string(n) +
+                                    " are too large");
     if (m * n != given)
         throw std::invalid_argument(std::to_string(given) + " values given for a " +
                                     std::to_string(m) + " x " + std::to_string(n) + " array");
@@ -68,7 +68,8 @@ ArrayPtr makeSparseLogical(const SparseLayout& layout, std::vector<bool> values)
     detail::validateSparseLayout(layout, values.size());
     ArrayPtr a = detail::allocateSparse(vornClassLogical, layout, 1, vornReal);
     ArrayStorage& s = mutableStorageOf(a.get());
-    for (std::size_t i = 0; i < values.size(); ++i) s.real[i] = values[i] ? std::byte{1} : std::byte{0};
+    for (std::size_t i = 0; i < values.size(); ++i)
+        s.real[i] = values[i] ? std::byte{1} : std::byte{0};
     return a;
 }
 
@@ -91,9 +92,7 @@ ArrayPtr makeText(const std::string& text) {
     return a;
 }
 
-ArrayPtr makeEmpty(vornClassID classId) {
-    return detail::allocateDense(classId, 0, 0, vornReal);
-}
+ArrayPtr makeEmpty(vornClassID classId) { return detail::allocateDense(classId, 0, 0, vornReal); }
 
 ArrayPtr makeExtendedDouble(std::size_t m, std::size_t n, const std::vector<double>& columnMajor,
                             vornClassID resolvedClass) {

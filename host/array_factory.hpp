@@ -37,9 +37,9 @@ ArrayPtr makeSparseLogical(const SparseLayout& layout, std::vector<bool> values)
 // column-major doubles converted to that class (integers saturate, NaN -> 0).
 ArrayPtr makeDense(vornClassID classId, std::size_t m, std::size_t n,
                    const std::vector<double>& columnMajor);
-ArrayPtr makeScalar(double value);                  // 1 x 1 double
-ArrayPtr makeText(const std::string& text);        // 1 x length char
-ArrayPtr makeEmpty(vornClassID classId);            // 0 x 0 of that class
+ArrayPtr makeScalar(double value);           // 1 x 1 double
+ArrayPtr makeText(const std::string& text);  // 1 x length char
+ArrayPtr makeEmpty(vornClassID classId);     // 0 x 0 of that class
 
 // A dense double array whose stored class value lies above 16: its class is
 // resolved through the extended descriptor to `resolvedClass`.

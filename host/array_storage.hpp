@@ -15,13 +15,13 @@ namespace vornhost::detail {
 // element, the text's UTF-8 bytes unchanged, which is also what vornGetString
 // copies out. Sparse arrays hold doubles (logical: one byte) per stored entry.
 struct ArrayStorage {
-    std::size_t rows = 0;                   // true first dimension
-    std::size_t cols = 0;                   // true column count
+    std::size_t rows = 0;                          // true first dimension
+    std::size_t cols = 0;                          // true column count
     vornClassID resolvedClass = vornClassUnknown;  // class behind an extended value
-    std::vector<std::byte> real;            // dense: rows*cols elements; sparse: one per entry
-    std::vector<std::byte> imag;            // complex arrays only
-    std::vector<std::uint64_t> rowIndex;    // sparse only
-    std::vector<std::uint64_t> colStart;    // sparse only, cols + 1 entries
+    std::vector<std::byte> real;          // dense: rows*cols elements; sparse: one per entry
+    std::vector<std::byte> imag;          // complex arrays only
+    std::vector<std::uint64_t> rowIndex;  // sparse only
+    std::vector<std::uint64_t> colStart;  // sparse only, cols + 1 entries
 };
 
 inline const ArrayStorage& storageOf(const vornArray* a) {

@@ -38,56 +38,83 @@ double get(const std::byte* src) {
 
 std::size_t elementSize(vornClassID classId) {
     switch (classId) {
-    case vornClassLogical:
-    case vornClassChar:
-    case vornClassInt8:
-    case vornClassUint8: return 1;
-    case vornClassInt16:
-    case vornClassUint16: return 2;
-    case vornClassInt32:
-    case vornClassUint32:
-    case vornClassSingle: return 4;
-    case vornClassDouble:
-    case vornClassInt64:
-    case vornClassUint64: return 8;
-    default: return 0;
+        case vornClassLogical:
+        case vornClassChar:
+        case vornClassInt8:
+        case vornClassUint8:
+            return 1;
+        case vornClassInt16:
+        case vornClassUint16:
+            return 2;
+        case vornClassInt32:
+        case vornClassUint32:
+        case vornClassSingle:
+            return 4;
+        case vornClassDouble:
+        case vornClassInt64:
+        case vornClassUint64:
+            return 8;
+        default:
+            return 0;
     }
 }
 
 void storeAs(vornClassID classId, double value, std::byte* dest) {
     switch (classId) {
-    case vornClassDouble: return put(value, dest);
-    case vornClassSingle: return put(static_cast<float>(value), dest);
-    case vornClassLogical:
-        return put<std::uint8_t>(!std::isnan(value) && value != 0.0 ? 1 : 0, dest);
-    case vornClassChar:
-    case vornClassUint8: return put(saturate<std::uint8_t>(value), dest);
-    case vornClassInt8: return put(saturate<std::int8_t>(value), dest);
-    case vornClassInt16: return put(saturate<std::int16_t>(value), dest);
-    case vornClassUint16: return put(saturate<std::uint16_t>(value), dest);
-    case vornClassInt32: return put(saturate<std::int32_t>(value), dest);
-    case vornClassUint32: return put(saturate<std::uint32_t>(value), dest);
-    case vornClassInt64: return put(saturate<std::int64_t>(value), dest);
-    case vornClassUint64: return put(saturate<std::uint64_t>(value), dest);
-    default: return;
+        case vornClassDouble:
+            return put(value, dest);
+        case vornClassSingle:
+            return put(static_cast<float>(value), dest);
+        case vornClassLogical:
+            return put<std::uint8_t>(!std::isnan(value) && value != 0.0 ? 1 : 0, dest);
+        case vornClassChar:
+        case vornClassUint8:
+            return put(saturate<std::uint8_t>(value), dest);
+        case vornClassInt8:
+            return put(saturate<std::int8_t>(value), dest);
+        case vornClassInt16:
+            return put(saturate<std::int16_t>(value), dest);
+        case vornClassUint16:
+            return put(saturate<std::uint16_t>(value), dest);
+        case vornClassInt32:
+            return put(saturate<std::int32_t>(value), dest);
+        case vornClassUint32:
+            return put(saturate<std::uint32_t>(value), dest);
+        case vornClassInt64:
+            return put(saturate<std::int64_t>(value), dest);
+        case vornClassUint64:
+            return put(saturate<std::uint64_t>(value), dest);
+        default:
+            return;
     }
 }
 
 double loadAsDouble(vornClassID classId, const std::byte* src) {
     switch (classId) {
-    case vornClassDouble: return get<double>(src);
-    case vornClassSingle: return get<float>(src);
-    case vornClassLogical:
-    case vornClassChar:
-    case vornClassUint8: return get<std::uint8_t>(src);
-    case vornClassInt8: return get<std::int8_t>(src);
-    case vornClassInt16: return get<std::int16_t>(src);
-    case vornClassUint16: return get<std::uint16_t>(src);
-    case vornClassInt32: return get<std::int32_t>(src);
-    case vornClassUint32: return get<std::uint32_t>(src);
-    case vornClassInt64: return get<std::int64_t>(src);
-    case vornClassUint64: return get<std::uint64_t>(src);
-    default: return 0.0;
+        case vornClassDouble:
+            return get<double>(src);
+        case vornClassSingle:
+            return get<float>(src);
+        case vornClassLogical:
+        case vornClassChar:
+        case vornClassUint8:
+            return get<std::uint8_t>(src);
+        case vornClassInt8:
+            return get<std::int8_t>(src);
+        case vornClassInt16:
+            return get<std::int16_t>(src);
+        case vornClassUint16:
+            return get<std::uint16_t>(src);
+        case vornClassInt32:
+            return get<std::int32_t>(src);
+        case vornClassUint32:
+            return get<std::uint32_t>(src);
+        case vornClassInt64:
+            return get<std::int64_t>(src);
+        case vornClassUint64:
+            return get<std::uint64_t>(src);
+        default:
+            return 0.0;
     }
 }
 

@@ -30,9 +30,7 @@ void IUserException::convert_str(std::u16string& text) const {
 
 void IUserException::convert_str(std::string& text) const { text = what(); }
 
-std::u16string IUserException::ToUstringImpl() const {
-    return vornhost::detail::widenUtf8(what());
-}
+std::u16string IUserException::ToUstringImpl() const { return vornhost::detail::widenUtf8(what()); }
 
 IUserException::~IUserException() noexcept = default;
 

@@ -23,7 +23,8 @@ BaseMsgID::BaseMsgID(std::string catalog, std::string key, std::vector<Argument>
 
 BaseMsgID::BaseMsgID(const BaseMsgID& other) : catalog_(), key_() {
     args_.reserve(other.args_.size());
-    for (const Argument& arg : other.args_) args_.push_back(boost::apply_visitor(ArgumentCopy{}, arg));
+    for (const Argument& arg : other.args_)
+        args_.push_back(boost::apply_visitor(ArgumentCopy{}, arg));
     catalog_ = other.catalog_;
     key_ = other.key_;
 }

@@ -16,8 +16,7 @@ std::string str(std::uint64_t v) { return std::to_string(v); }
 void checkColumnStarts(const SparseLayout& layout, std::size_t valueCount) {
     const auto& cs = layout.colStart;
     if (layout.n == static_cast<std::size_t>(-1) || cs.size() != layout.n + 1)
-        refuse("column starts have " + str(cs.size()) + " entries, expected " +
-               str(layout.n + 1));
+        refuse("column starts have " + str(cs.size()) + " entries, expected " + str(layout.n + 1));
     if (cs[0] != 0) refuse("column 0 starts at " + str(cs[0]) + ", expected 0");
     for (std::size_t k = 0; k < layout.n; ++k) {
         if (cs[k + 1] < cs[k])

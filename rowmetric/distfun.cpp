@@ -18,16 +18,14 @@ namespace {
 
 // The buffer is cleared first: when argument 2 is not text the host leaves
 // it as it was, and an all-zero buffer matches no code.
-CodeBuffer readCode(const vornArray* codeArg)
-{
+CodeBuffer readCode(const vornArray* codeArg) {
     CodeBuffer code{};
     api::vornGetString(codeArg, code.data(), code.size());
     return code;
 }
 
 // The third argument when it is present and not empty, else null.
-const vornArray* presentParameter(int inputCount, const vornArray** inputs)
-{
+const vornArray* presentParameter(int inputCount, const vornArray** inputs) {
     if (inputCount <= 2 || api::vornIsEmpty(inputs[2])) {
         return nullptr;
     }
@@ -36,8 +34,7 @@ const vornArray* presentParameter(int inputCount, const vornArray** inputs)
 
 }  // namespace
 
-void distfun(int, vornArray** outputs, int inputCount, const vornArray** inputs)
-{
+void distfun(int, vornArray** outputs, int inputCount, const vornArray** inputs) {
     const vornArray* x = inputs[0];
     PairInputs in{};
     in.values = static_cast<const double*>(vornGetRealData(x));

@@ -10,16 +10,14 @@ constexpr std::int32_t kArrayApiVersion = 0x07300000;
 
 // Sparse and double by the stored class value itself: an extended class
 // value (above 16) never passes, whatever it resolves to.
-bool isSparseDouble(const vornArray* a)
-{
+bool isSparseDouble(const vornArray* a) {
     return a->classValue == vornClassDouble && vornIsSparse(a);
 }
 
 }  // namespace
 
 extern "C" void huxFunction(int outputCount, vornArray** outputs, int inputCount,
-                            const vornArray** inputs)
-{
+                            const vornArray** inputs) {
     namespace errors = qualbox::pdisthux;
     if (inputCount < 2) {
         errors::raise(errors::TooFewInputs{});
@@ -33,8 +31,7 @@ extern "C" void huxFunction(int outputCount, vornArray** outputs, int inputCount
     rowmetric::distfun(outputCount, outputs, inputCount, inputs);
 }
 
-extern "C" void huxfilerequiredapiversion(std::int32_t* release, std::int32_t* apiVersion)
-{
+extern "C" void huxfilerequiredapiversion(std::int32_t* release, std::int32_t* apiVersion) {
     *release = kReleaseId;
     *apiVersion = kArrayApiVersion;
 }

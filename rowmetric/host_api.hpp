@@ -43,17 +43,17 @@ constexpr int kVornLastTrivialClass = 16;
 // Host-owned array handle. The module reads these fields in place through the
 // inline accessors below; everything behind `host` is the host's own.
 struct vornArray_tag {
-    int classValue;            // stored class value; above 16: see descriptor
+    int classValue;  // stored class value; above 16: see descriptor
     bool sparse;
     vornComplexity complexity;
-    mutable bool dimsPending;  // first dimension not yet completed
-    mutable std::size_t m;     // first dimension, valid when !dimsPending
-    std::size_t n;             // columns: product of the trailing dimensions
-    void* realData;            // dense: m*n elements; sparse: one per entry
-    void* imagData;            // complex arrays only, else null
+    mutable bool dimsPending;     // first dimension not yet completed
+    mutable std::size_t m;        // first dimension, valid when !dimsPending
+    std::size_t n;                // columns: product of the trailing dimensions
+    void* realData;               // dense: m*n elements; sparse: one per entry
+    void* imagData;               // complex arrays only, else null
     std::uint64_t* rowIndices;    // sparse only: row of each stored entry
     std::uint64_t* columnStarts;  // sparse only: n + 1 column starts
-    void* host;                // host bookkeeping (storage, descriptor)
+    void* host;                   // host bookkeeping (storage, descriptor)
 
     vornClassID _get_class_id_non_trivial() const;
     void _complete_opaque_dimensions() const;

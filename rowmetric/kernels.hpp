@@ -19,8 +19,7 @@ struct SquaredSumAction {
     double acc = 0.0;
     void onlyInI(std::uint64_t, double a) { acc += a * a; }
     void onlyInJ(std::uint64_t, double b) { acc += b * b; }
-    void inBoth(std::uint64_t, double a, double b)
-    {
+    void inBoth(std::uint64_t, double a, double b) {
         const double d = a - b;
         acc += d * d;
     }
@@ -28,8 +27,7 @@ struct SquaredSumAction {
 
 inline double eucdist(const double* values, const std::uint64_t* rowIndex,
                       const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j,
-                      bool squared)
-{
+                      bool squared) {
     SquaredSumAction action;
     mergeWalk(values, rowIndex, colStart, i, j, action);
     return squared ? action.acc : std::sqrt(action.acc);
@@ -41,8 +39,7 @@ struct WeightedSquaredSumAction {
     double acc = 0.0;
     void onlyInI(std::uint64_t r, double a) { acc += (weights[r] * a) * a; }
     void onlyInJ(std::uint64_t r, double b) { acc += (weights[r] * b) * b; }
-    void inBoth(std::uint64_t r, double a, double b)
-    {
+    void inBoth(std::uint64_t r, double a, double b) {
         const double d = a - b;
         acc += d * (weights[r] * d);
     }
@@ -50,8 +47,7 @@ struct WeightedSquaredSumAction {
 
 inline double seudist(const double* values, const std::uint64_t* rowIndex,
                       const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j,
-                      const double* weights)
-{
+                      const double* weights) {
     WeightedSquaredSumAction action{weights};
     mergeWalk(values, rowIndex, colStart, i, j, action);
     return std::sqrt(action.acc);
@@ -66,8 +62,7 @@ struct AbsoluteSumAction {
 };
 
 inline double citdist(const double* values, const std::uint64_t* rowIndex,
-                      const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j)
-{
+                      const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j) {
     AbsoluteSumAction action;
     mergeWalk(values, rowIndex, colStart, i, j, action);
     return action.acc;
@@ -79,16 +74,12 @@ struct PowerSumAction {
     double acc = 0.0;
     void onlyInI(std::uint64_t, double a) { acc += std::pow(std::fabs(a), exponent); }
     void onlyInJ(std::uint64_t, double b) { acc += std::pow(std::fabs(b), exponent); }
-    void inBoth(std::uint64_t, double a, double b)
-    {
-        acc += std::pow(std::fabs(a - b), exponent);
-    }
+    void inBoth(std::uint64_t, double a, double b) { acc += std::pow(std::fabs(a - b), exponent); }
 };
 
 inline double mindist(const double* values, const std::uint64_t* rowIndex,
                       const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j,
-                      double exponent)
-{
+                      double exponent) {
     PowerSumAction action{exponent};
     mergeWalk(values, rowIndex, colStart, i, j, action);
     return std::pow(action.acc, 1.0 / exponent);
@@ -99,8 +90,7 @@ inline double mindist(const double* values, const std::uint64_t* rowIndex,
 struct AbsoluteMaxAction {
     static constexpr bool kVisitsTails = true;
     double acc = 0.0;
-    void take(double x)
-    {
+    void take(double x) {
         if (x > acc) {
             acc = x;
         }
@@ -111,8 +101,7 @@ struct AbsoluteMaxAction {
 };
 
 inline double chedist(const double* values, const std::uint64_t* rowIndex,
-                      const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j)
-{
+                      const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j) {
     AbsoluteMaxAction action;
     mergeWalk(values, rowIndex, colStart, i, j, action);
     return action.acc;
@@ -129,8 +118,7 @@ struct InnerProductAction {
 };
 
 inline double dotdist(const double* values, const std::uint64_t* rowIndex,
-                      const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j)
-{
+                      const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j) {
     InnerProductAction action;
     mergeWalk(values, rowIndex, colStart, i, j, action);
     // Clamped at the upper end only; a NaN sum falls through as NaN.
@@ -148,8 +136,7 @@ struct DifferCountAction {
     std::uint64_t differ = 0;
     void onlyInI(std::uint64_t, double) { ++differ; }
     void onlyInJ(std::uint64_t, double) { ++differ; }
-    void inBoth(std::uint64_t, double a, double b)
-    {
+    void inBoth(std::uint64_t, double a, double b) {
         if (a - b == 0.0) {
             ++same;
         } else {
@@ -160,20 +147,18 @@ struct DifferCountAction {
 
 inline double hamdist(const double* values, const std::uint64_t* rowIndex,
                       const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j,
-                      std::uint64_t nvars)
-{
+                      std::uint64_t nvars) {
     DifferCountAction action;
     mergeWalk(values, rowIndex, colStart, i, j, action);
     return static_cast<double>(action.differ) / static_cast<double>(nvars);
 }
 
 inline double jacdist(const double* values, const std::uint64_t* rowIndex,
-                      const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j)
-{
+                      const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j) {
     DifferCountAction action;
     mergeWalk(values, rowIndex, colStart, i, j, action);
     const double differ = static_cast<double>(action.differ);
     return differ / (static_cast<double>(action.same) + differ);
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

@@ -19,18 +19,15 @@ struct DifferenceVectorAction {
     static constexpr bool kVisitsTails = true;
     std::vector<std::uint64_t> rows;
     std::vector<double> diffs;
-    void onlyInI(std::uint64_t r, double a)
-    {
+    void onlyInI(std::uint64_t r, double a) {
         rows.push_back(r);
         diffs.push_back(a);
     }
-    void onlyInJ(std::uint64_t r, double b)
-    {
+    void onlyInJ(std::uint64_t r, double b) {
         rows.push_back(r);
         diffs.push_back(-b);
     }
-    void inBoth(std::uint64_t r, double a, double b)
-    {
+    void inBoth(std::uint64_t r, double a, double b) {
         rows.push_back(r);
         diffs.push_back(a - b);
     }
@@ -40,8 +37,7 @@ struct DifferenceVectorAction {
 // upper triangle (row <= column) is read.
 inline double mahdist(const double* values, const std::uint64_t* rowIndex,
                       const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j,
-                      const double* invFactor, std::uint64_t nvars)
-{
+                      const double* invFactor, std::uint64_t nvars) {
     DifferenceVectorAction d;
     mergeWalk(values, rowIndex, colStart, i, j, d);
     if (d.rows.empty()) {
@@ -60,4 +56,4 @@ inline double mahdist(const double* values, const std::uint64_t* rowIndex,
     return std::sqrt(acc);
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

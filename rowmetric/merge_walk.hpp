@@ -16,8 +16,7 @@ namespace rowmetric {
 template <class Action>
 inline void mergeWalk(const double* values, const std::uint64_t* rowIndex,
                       const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j,
-                      Action& action)
-{
+                      Action& action) {
     std::uint64_t p = colStart[i];
     const std::uint64_t pEnd = colStart[i + 1];
     std::uint64_t q = colStart[j];
@@ -50,4 +49,4 @@ inline void mergeWalk(const double* values, const std::uint64_t* rowIndex,
     }
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

@@ -18,8 +18,7 @@ constexpr CodeEntry kCodes[] = {
 
 }  // namespace
 
-Metric matchMetric(const CodeBuffer& code)
-{
+Metric matchMetric(const CodeBuffer& code) {
     for (const CodeEntry& entry : kCodes) {
         if (std::memcmp(code.data(), entry.bytes, sizeof entry.bytes) == 0) {
             return entry.metric;

@@ -16,8 +16,7 @@ using CodeBuffer = std::array<char, 4>;
 Metric matchMetric(const CodeBuffer& code);
 
 // Whether the metric reads a weight vector or matrix from the third argument.
-constexpr bool needsParameterData(Metric metric)
-{
+constexpr bool needsParameterData(Metric metric) {
     return metric == Metric::seu || metric == Metric::mah;
 }
 

@@ -15,9 +15,9 @@ struct PairInputs {
     const double* values;
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
-    double exponent;            // "min"
-    const double* paramData;    // "seu" weights, "mah" inverse factor
-    std::uint64_t nvars;        // "ham", "mah"
+    double exponent;          // "min"
+    const double* paramData;  // "seu" weights, "mah" inverse factor
+    std::uint64_t nvars;      // "ham", "mah"
 };
 
 // Fills out with the distances of all pairs; metric must be a known code.

@@ -12,8 +12,7 @@ inline constexpr double kMaxPairCount = 281474976710655.0;  // 2^48 - 1, exclude
 
 // N(N-1)/2 when it lies below the bound, nothing otherwise. An N whose
 // product N(N-1) does not fit in 64 bits is far above the bound.
-constexpr std::optional<std::uint64_t> boundedPairCount(std::uint64_t n)
-{
+constexpr std::optional<std::uint64_t> boundedPairCount(std::uint64_t n) {
     if (n < 2) {
         return std::uint64_t{0};
     }

@@ -16,14 +16,12 @@ namespace rowmetric {
 // Start of observation i's block of n - 1 - i pairs in the condensed output of
 // n observations: (0,1), (0,2), ..., (0,n-1), (1,2), ... . i*(i+1) is even, so
 // halving is exact.
-inline std::uint64_t blockStart(std::uint64_t i, std::uint64_t n)
-{
+inline std::uint64_t blockStart(std::uint64_t i, std::uint64_t n) {
     return i * n - i * (i + 1) / 2;
 }
 
 // Position of pair (i, j), i < j, in the condensed output.
-inline std::uint64_t condensedPosition(std::uint64_t i, std::uint64_t j, std::uint64_t n)
-{
+inline std::uint64_t condensedPosition(std::uint64_t i, std::uint64_t j, std::uint64_t n) {
     return blockStart(i, n) + (j - i - 1);
 }
 
@@ -32,8 +30,7 @@ inline std::uint64_t condensedPosition(std::uint64_t i, std::uint64_t j, std::ui
 // here, each in a context of its own: an exception from perIndex cancels only
 // this loop and is rethrown in the calling thread.
 template <class PerIndex>
-void parallelForEach(std::uint64_t count, const PerIndex& perIndex)
-{
+void parallelForEach(std::uint64_t count, const PerIndex& perIndex) {
     tbb::task_group_context context;
     tbb::parallel_for(
         tbb::blocked_range<unsigned long>(0, count, 1),
@@ -48,8 +45,7 @@ void parallelForEach(std::uint64_t count, const PerIndex& perIndex)
 // Writes the pairs (i, i+1) .. (i, n-1) to their contiguous block in
 // ascending j; the smaller index is always the kernel's first column.
 template <class PairDistance>
-inline void fillBlock(std::uint64_t n, double* out, std::uint64_t i, PairDistance distance)
-{
+inline void fillBlock(std::uint64_t n, double* out, std::uint64_t i, PairDistance distance) {
     double* block = out + blockStart(i, n);
     for (std::uint64_t j = i + 1; j < n; ++j) {
         block[j - i - 1] = distance(j);
@@ -62,8 +58,7 @@ struct EucBody {
     const double* values;
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const
-    {
+    void operator()(std::uint64_t i) const {
         fillBlock(n, out, i, [&](std::uint64_t j) {
             return eucdist(values, rowIndex, colStart, i, j, false);
         });
@@ -76,11 +71,9 @@ struct SqeBody {
     const double* values;
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const
-    {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return eucdist(values, rowIndex, colStart, i, j, true);
-        });
+    void operator()(std::uint64_t i) const {
+        fillBlock(n, out, i,
+                  [&](std::uint64_t j) { return eucdist(values, rowIndex, colStart, i, j, true); });
     }
 };
 
@@ -91,8 +84,7 @@ struct SeuBody {
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
     const double* weights;
-    void operator()(std::uint64_t i) const
-    {
+    void operator()(std::uint64_t i) const {
         fillBlock(n, out, i, [&](std::uint64_t j) {
             return seudist(values, rowIndex, colStart, i, j, weights);
         });
@@ -105,11 +97,9 @@ struct CitBody {
     const double* values;
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const
-    {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return citdist(values, rowIndex, colStart, i, j);
-        });
+    void operator()(std::uint64_t i) const {
+        fillBlock(n, out, i,
+                  [&](std::uint64_t j) { return citdist(values, rowIndex, colStart, i, j); });
     }
 };
 
@@ -120,8 +110,7 @@ struct MinBody {
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
     double exponent;
-    void operator()(std::uint64_t i) const
-    {
+    void operator()(std::uint64_t i) const {
         fillBlock(n, out, i, [&](std::uint64_t j) {
             return mindist(values, rowIndex, colStart, i, j, exponent);
         });
@@ -136,11 +125,9 @@ struct DotBody {
     const double* values;
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const
-    {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return dotdist(values, rowIndex, colStart, i, j);
-        });
+    void operator()(std::uint64_t i) const {
+        fillBlock(n, out, i,
+                  [&](std::uint64_t j) { return dotdist(values, rowIndex, colStart, i, j); });
     }
 };
 
@@ -151,8 +138,7 @@ struct HamBody {
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
     std::uint64_t nvars;
-    void operator()(std::uint64_t i) const
-    {
+    void operator()(std::uint64_t i) const {
         fillBlock(n, out, i, [&](std::uint64_t j) {
             return hamdist(values, rowIndex, colStart, i, j, nvars);
         });
@@ -165,11 +151,9 @@ struct JacBody {
     const double* values;
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const
-    {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return jacdist(values, rowIndex, colStart, i, j);
-        });
+    void operator()(std::uint64_t i) const {
+        fillBlock(n, out, i,
+                  [&](std::uint64_t j) { return jacdist(values, rowIndex, colStart, i, j); });
     }
 };
 
@@ -179,11 +163,9 @@ struct CheBody {
     const double* values;
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const
-    {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return chedist(values, rowIndex, colStart, i, j);
-        });
+    void operator()(std::uint64_t i) const {
+        fillBlock(n, out, i,
+                  [&](std::uint64_t j) { return chedist(values, rowIndex, colStart, i, j); });
     }
 };
 
@@ -195,8 +177,7 @@ struct MahBody {
     const std::uint64_t* colStart;
     const double* invFactor;
     std::uint64_t nvars;
-    void operator()(std::uint64_t i) const
-    {
+    void operator()(std::uint64_t i) const {
         fillBlock(n, out, i, [&](std::uint64_t j) {
             return mahdist(values, rowIndex, colStart, i, j, invFactor, nvars);
         });
@@ -207,12 +188,11 @@ struct MahBody {
 // the output, so nothing is locked and the result does not depend on how TBB
 // splits the range.
 template <class Body>
-void runPairLoop(const Body& body)
-{
+void runPairLoop(const Body& body) {
     if (body.n == 0) {
         return;
     }
     parallelForEach(body.n, body);
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

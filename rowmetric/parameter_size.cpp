@@ -6,15 +6,13 @@ using matrix::detail::noninlined::vorn_array_api::vornGetN;
 
 namespace {
 
-std::uint64_t shapeElementCount(const vornArray* param)
-{
+std::uint64_t shapeElementCount(const vornArray* param) {
     return saturatingProduct(vornGetM(param), vornGetN(param));
 }
 
 }  // namespace
 
-std::uint64_t denseElementCount(const vornArray* param)
-{
+std::uint64_t denseElementCount(const vornArray* param) {
     const std::uint64_t elements = shapeElementCount(param);
     if (!vornIsSparse(param)) {
         return elements;
@@ -23,17 +21,16 @@ std::uint64_t denseElementCount(const vornArray* param)
     return stored == elements ? elements : 0;
 }
 
-bool parameterSizeFits(Metric metric, const vornArray* param, std::uint64_t nvars)
-{
+bool parameterSizeFits(Metric metric, const vornArray* param, std::uint64_t nvars) {
     switch (metric) {
-    case Metric::seu:
-        return denseElementCount(param) >= nvars;
-    case Metric::mah:
-        return denseElementCount(param) >= saturatingProduct(nvars, nvars);
-    case Metric::min:
-        return shapeElementCount(param) == 1;
-    default:
-        return true;
+        case Metric::seu:
+            return denseElementCount(param) >= nvars;
+        case Metric::mah:
+            return denseElementCount(param) >= saturatingProduct(nvars, nvars);
+        case Metric::min:
+            return shapeElementCount(param) == 1;
+        default:
+            return true;
     }
 }
 

@@ -10,8 +10,7 @@
 namespace rowmetric {
 
 // a * b, or the largest 64-bit value when the product would not fit.
-constexpr std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b)
-{
+constexpr std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
     if (a != 0 && b > UINT64_MAX / a) {
         return UINT64_MAX;
     }

@@ -6,8 +6,7 @@ namespace {
 // The exception is built in this frame so the host sees the complete object;
 // the thrown object is a copy of it with the key's exact class.
 template <class K>
-[[noreturn]] void raiseKey(const K& id)
-{
+[[noreturn]] void raiseKey(const K& id) {
     const ErrorOf<K> error(id);
     matrix::detail::do_legacy_vorn_error(error);
     throw error;

@@ -32,8 +32,7 @@ struct ChunkLists {
 // order is (row, column) order, so every chunk receives its entries sorted.
 template <class Terms>
 ChunkLists buildChunkLists(const RowIndex& index, const std::uint64_t* colStart,
-                           const MatrixShape& shape, std::uint64_t width, const Terms& terms)
-{
+                           const MatrixShape& shape, std::uint64_t width, const Terms& terms) {
     ChunkLists lists;
     lists.width = width;
     lists.entries.resize(shape.stored);
@@ -52,4 +51,4 @@ ChunkLists buildChunkLists(const RowIndex& index, const std::uint64_t* colStart,
     return lists;
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

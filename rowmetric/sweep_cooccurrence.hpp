@@ -21,9 +21,8 @@ namespace detail {
 // A pair therefore sees its shared rows in ascending order.
 template <class OnPair>
 inline void forEachSharedRow(const double* values, const std::uint64_t* rowIndex,
-                             const std::uint64_t* colStart, const RowIndex& index,
-                             std::uint64_t i, OnPair&& onPair)
-{
+                             const std::uint64_t* colStart, const RowIndex& index, std::uint64_t i,
+                             OnPair&& onPair) {
     const std::uint64_t base = colStart[0];
     for (std::uint64_t p = colStart[i]; p < colStart[i + 1]; ++p) {
         const double a = values[p];
@@ -34,7 +33,7 @@ inline void forEachSharedRow(const double* values, const std::uint64_t* rowIndex
     }
 }
 
-} // namespace detail
+}  // namespace detail
 
 // The shared-row sweeps cost one step per pair of entries in the same row,
 // sum over rows of c(c-1)/2; the pair loop costs at most (n-1) merge steps
@@ -42,8 +41,7 @@ inline void forEachSharedRow(const double* values, const std::uint64_t* rowIndex
 // columns, the merge walk's branches predict well and its steps are as cheap
 // as the sweep's scattered updates, so the sweep is used only when it makes
 // at most a quarter as many steps.
-inline bool sharedRowSweepPays(const RowIndex& index, const MatrixShape& shape)
-{
+inline bool sharedRowSweepPays(const RowIndex& index, const MatrixShape& shape) {
     long double products = 0;
     for (std::uint64_t r = 0; r + 1 < index.rowStart.size(); ++r) {
         const long double c = static_cast<long double>(index.rowStart[r + 1] - index.rowStart[r]);
@@ -60,17 +58,15 @@ inline bool sharedRowSweepPays(const RowIndex& index, const MatrixShape& shape)
 // an addition returns is the compiler's choice of operand order.
 inline void runInnerProductSweep(const double* values, const std::uint64_t* rowIndex,
                                  const std::uint64_t* colStart, const MatrixShape& shape,
-                                 const RowIndex& index, double* out)
-{
+                                 const RowIndex& index, double* out) {
     const std::uint64_t n = shape.n;
     parallelForEach(n, [&](std::uint64_t i) {
         double* block = out + blockStart(i, n);
         const std::uint64_t len = n - 1 - i;
         std::fill(block, block + len, 0.0);
-        detail::forEachSharedRow(values, rowIndex, colStart, index, i,
-                                 [block, i](std::uint64_t j, double a, double b) {
-                                     block[j - i - 1] += a * b;
-                                 });
+        detail::forEachSharedRow(
+            values, rowIndex, colStart, index, i,
+            [block, i](std::uint64_t j, double a, double b) { block[j - i - 1] += a * b; });
         for (std::uint64_t k = 0; k < len; ++k) {
             const double acc = block[k];
             const double d = acc > 1.0 ? 0.0 : 1.0 - acc;
@@ -90,15 +86,15 @@ enum class CountDistance { hamming, jaccard };
 inline void runCountSweep(const double* values, const std::uint64_t* rowIndex,
                           const std::uint64_t* colStart, const MatrixShape& shape,
                           const RowIndex& index, double* out, CountDistance distance,
-                          std::uint64_t nvars)
-{
+                          std::uint64_t nvars) {
     const std::uint64_t n = shape.n;
     struct Counts {
         std::vector<std::uint64_t> shared;
         std::vector<std::uint64_t> same;
     };
-    tbb::enumerable_thread_specific<Counts> scratch(
-        [n] { return Counts{std::vector<std::uint64_t>(n), std::vector<std::uint64_t>(n)}; });
+    tbb::enumerable_thread_specific<Counts> scratch([n] {
+        return Counts{std::vector<std::uint64_t>(n), std::vector<std::uint64_t>(n)};
+    });
     parallelForEach(n, [&](std::uint64_t i) {
         Counts& counts = scratch.local();
         std::uint64_t* shared = counts.shared.data();
@@ -125,4 +121,4 @@ inline void runCountSweep(const double* values, const std::uint64_t* rowIndex,
     });
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

@@ -17,8 +17,7 @@ namespace rowmetric {
 
 // Every column stores rows 0 .. rows-1: the stored count is rows times n
 // exactly, since rows ascend strictly within a column.
-inline bool fullyStored(const MatrixShape& shape)
-{
+inline bool fullyStored(const MatrixShape& shape) {
     if (shape.n == 0 || shape.rows == 0) {
         return false;
     }
@@ -30,16 +29,15 @@ inline bool fullyStored(const MatrixShape& shape)
 
 namespace detail {
 
-constexpr std::uint64_t kDensePanel = 8;   // columns j per tile, one vector
-constexpr std::uint64_t kDenseBlock = 4;   // columns i per tile
+constexpr std::uint64_t kDensePanel = 8;  // columns j per tile, one vector
+constexpr std::uint64_t kDenseBlock = 4;  // columns i per tile
 
 using PanelVector = double __attribute__((vector_size(kDensePanel * sizeof(double))));
 
 // The columns regrouped into panels of kDensePanel: panel p holds row r of
 // its columns at [p][r][0 .. kDensePanel), zero beyond the last column.
 inline std::vector<double> buildPanels(const double* values, const std::uint64_t* colStart,
-                                       const MatrixShape& shape)
-{
+                                       const MatrixShape& shape) {
     const std::uint64_t panels = (shape.n + kDensePanel - 1) / kDensePanel;
     std::vector<double> panel(panels * shape.rows * kDensePanel, 0.0);
     for (std::uint64_t j = 0; j < shape.n; ++j) {
@@ -56,9 +54,8 @@ inline std::vector<double> buildPanels(const double* values, const std::uint64_t
 // 32 sums receives a[b][r]·panel[r][lane] for r = 0, 1, ... in order, one
 // multiplication and one addition each, as dotdist adds them.
 template <int kUnused = 0>
-ROWMETRIC_ISA_CLONES void
-denseTile(const double* const* a, const double* panel, std::uint64_t rows, PanelVector* acc)
-{
+ROWMETRIC_ISA_CLONES void denseTile(const double* const* a, const double* panel, std::uint64_t rows,
+                                    PanelVector* acc) {
     PanelVector s0 = {}, s1 = {}, s2 = {}, s3 = {};
     for (std::uint64_t r = 0; r < rows; ++r) {
         PanelVector b;
@@ -74,15 +71,14 @@ denseTile(const double* const* a, const double* panel, std::uint64_t rows, Panel
     acc[3] = s3;
 }
 
-} // namespace detail
+}  // namespace detail
 
 // 1 - (sum of a·b over all rows), clamped at 0 above, for every pair of a
 // fully stored matrix. A NaN distance is recomputed by dotdist, because which
 // of two NaN operands an addition returns is the compiler's choice.
 inline void runDenseInnerProducts(const double* values, const std::uint64_t* rowIndex,
                                   const std::uint64_t* colStart, const MatrixShape& shape,
-                                  double* out)
-{
+                                  double* out) {
     const std::uint64_t n = shape.n;
     const std::uint64_t rows = shape.rows;
     const std::vector<double> panels = detail::buildPanels(values, colStart, shape);
@@ -97,8 +93,7 @@ inline void runDenseInnerProducts(const double* values, const std::uint64_t* row
         for (std::uint64_t b = 0; b < detail::kDenseBlock; ++b) {
             a[b] = values + colStart[i0 + std::min(b, lanes - 1)];
         }
-        for (std::uint64_t p = (i0 + 1) / detail::kDensePanel; p * detail::kDensePanel < n;
-             ++p) {
+        for (std::uint64_t p = (i0 + 1) / detail::kDensePanel; p * detail::kDensePanel < n; ++p) {
             detail::PanelVector acc[detail::kDenseBlock];
             detail::denseTile(a, panels.data() + p * rows * detail::kDensePanel, rows, acc);
             const std::uint64_t jEnd = std::min(n, (p + 1) * detail::kDensePanel);
@@ -115,4 +110,4 @@ inline void runDenseInnerProducts(const double* values, const std::uint64_t* row
     });
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

@@ -31,8 +31,7 @@ struct DifferenceInto {
     std::uint64_t* rows;
     double* diffs;
     std::uint64_t count = 0;
-    void put(std::uint64_t r, double v)
-    {
+    void put(std::uint64_t r, double v) {
         rows[count] = r;
         diffs[count] = v;
         ++count;
@@ -55,14 +54,12 @@ struct UpperFactor {
 
 constexpr std::uint64_t kVectorDoubles = 8;
 
-inline std::uint64_t paddedLength(std::uint64_t m)
-{
+inline std::uint64_t paddedLength(std::uint64_t m) {
     return (m + kVectorDoubles - 1) / kVectorDoubles * kVectorDoubles;
 }
 
 // A 64-byte aligned view into an over-allocated vector.
-inline double* alignedStart(std::vector<double>& v)
-{
+inline double* alignedStart(std::vector<double>& v) {
     const auto address = reinterpret_cast<std::uintptr_t>(v.data());
     const std::uintptr_t misalignment = address % 64;
     return v.data() + (misalignment == 0 ? 0 : (64 - misalignment) / sizeof(double));
@@ -76,8 +73,7 @@ inline double* alignedStart(std::vector<double>& v)
 // was (t[k] starts at +0.0 and can never become -0.0). A non-finite v would
 // turn those zeros into NaN, so its loop starts exactly at r.
 inline void accumulateForm(const std::uint64_t* rows, const double* diffs, std::uint64_t count,
-                           const UpperFactor& u, double* t)
-{
+                           const UpperFactor& u, double* t) {
     const std::uint64_t m = u.m;
     for (std::uint64_t e = 0; e < count; ++e) {
         const std::uint64_t r = rows[e];
@@ -115,10 +111,10 @@ struct MahalanobisScratch {
     double* tStart;  // 64-byte aligned, kMahalanobisGroup rows of `stride`
 
     MahalanobisScratch(std::uint64_t longest, std::uint64_t stride)
-        : rows(2 * longest), diffs(2 * longest), t(kMahalanobisGroup * stride + kVectorDoubles),
-          tStart(alignedStart(t))
-    {
-    }
+        : rows(2 * longest),
+          diffs(2 * longest),
+          t(kMahalanobisGroup * stride + kVectorDoubles),
+          tStart(alignedStart(t)) {}
     MahalanobisScratch(const MahalanobisScratch&) = delete;
     MahalanobisScratch& operator=(const MahalanobisScratch&) = delete;
 };
@@ -137,9 +133,8 @@ struct MahalanobisInputs {
 // pair's first difference row every t[k] is exactly +0.0, and adding
 // +0.0·+0.0 to an accumulator that started at +0.0 leaves its bits
 // unchanged, so the sum over k starts at the group's smallest first row.
-ROWMETRIC_ISA_CLONES inline void
-fillMahalanobisBlock(const MahalanobisInputs& in, MahalanobisScratch& s, std::uint64_t i)
-{
+ROWMETRIC_ISA_CLONES inline void fillMahalanobisBlock(const MahalanobisInputs& in,
+                                                      MahalanobisScratch& s, std::uint64_t i) {
     const std::uint64_t n = in.n;
     const std::uint64_t m = in.u.m;
     const std::uint64_t stride = in.u.stride;
@@ -180,15 +175,14 @@ fillMahalanobisBlock(const MahalanobisInputs& in, MahalanobisScratch& s, std::ui
     }
 }
 
-} // namespace detail
+}  // namespace detail
 
 // invFactor: the nvars-by-nvars U in column-major order (upper triangle read).
 // A NaN distance is recomputed by mahdist: which of two NaN operands an
 // addition returns is the compiler's choice of operand order.
 inline void runMahalanobisSweep(const double* values, const std::uint64_t* rowIndex,
                                 const std::uint64_t* colStart, std::uint64_t n, double* out,
-                                const double* invFactor, std::uint64_t nvars)
-{
+                                const double* invFactor, std::uint64_t nvars) {
     const std::uint64_t m = nvars;
     const std::uint64_t stride = detail::paddedLength(m);
     std::vector<double> transposed;
@@ -212,9 +206,8 @@ inline void runMahalanobisSweep(const double* values, const std::uint64_t* rowIn
         [longest, stride = u.stride] { return detail::MahalanobisScratch(longest, stride); });
     const detail::MahalanobisInputs in{values, rowIndex, colStart, n, out, invFactor, u};
 
-    parallelForEach(n, [&](std::uint64_t i) {
-        detail::fillMahalanobisBlock(in, scratch.local(), i);
-    });
+    parallelForEach(n,
+                    [&](std::uint64_t i) { detail::fillMahalanobisBlock(in, scratch.local(), i); });
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

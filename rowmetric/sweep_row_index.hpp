@@ -13,14 +13,13 @@ namespace rowmetric {
 // stored entries (a counting array over the rows would then dominate), is
 // left to the plain per-pair loop.
 struct MatrixShape {
-    std::uint64_t n = 0;        // columns (observations)
-    std::uint64_t rows = 0;     // one past the largest stored row
-    std::uint64_t stored = 0;   // stored entries
+    std::uint64_t n = 0;       // columns (observations)
+    std::uint64_t rows = 0;    // one past the largest stored row
+    std::uint64_t stored = 0;  // stored entries
 };
 
 inline MatrixShape measureMatrix(const std::uint64_t* rowIndex, const std::uint64_t* colStart,
-                                 std::uint64_t n)
-{
+                                 std::uint64_t n) {
     MatrixShape shape;
     shape.n = n;
     shape.stored = colStart[n] - colStart[0];
@@ -32,8 +31,7 @@ inline MatrixShape measureMatrix(const std::uint64_t* rowIndex, const std::uint6
     return shape;
 }
 
-inline bool rowIndexAffordable(const MatrixShape& shape)
-{
+inline bool rowIndexAffordable(const MatrixShape& shape) {
     constexpr std::uint64_t kRowSlack = std::uint64_t{1} << 22;
     return shape.n < std::numeric_limits<std::uint32_t>::max() &&
            shape.rows <= 8 * shape.stored + kRowSlack;
@@ -54,8 +52,7 @@ struct RowIndex {
 // Counting sort by row. Columns are visited in ascending order, so every row's
 // slots come out in ascending column order with no further sorting.
 inline RowIndex buildRowIndex(const double* values, const std::uint64_t* rowIndex,
-                              const std::uint64_t* colStart, const MatrixShape& shape)
-{
+                              const std::uint64_t* colStart, const MatrixShape& shape) {
     RowIndex index;
     index.rowStart.assign(shape.rows + 1, 0);
     index.column.resize(shape.stored);
@@ -81,4 +78,4 @@ inline RowIndex buildRowIndex(const double* values, const std::uint64_t* rowInde
     return index;
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

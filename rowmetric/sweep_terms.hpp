@@ -32,8 +32,7 @@ struct MatrixView {
 // by reference so that no wide vector crosses a function boundary by value.
 struct SumFold {
     template <class V>
-    static void fold(V& acc, const V& t)
-    {
+    static void fold(V& acc, const V& t) {
         acc = acc + t;
     }
 };
@@ -41,14 +40,12 @@ struct SumFold {
 struct SquaredTerms : SumFold {
     bool squared;
     double only(double v, std::uint64_t) const { return v * v; }
-    double both(double a, double b, std::uint64_t) const
-    {
+    double both(double a, double b, std::uint64_t) const {
         const double d = a - b;
         return d * d;
     }
     double finish(double acc) const { return squared ? acc : std::sqrt(acc); }
-    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const
-    {
+    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const {
         return eucdist(m.values, m.rowIndex, m.colStart, i, j, squared);
     }
 };
@@ -56,14 +53,12 @@ struct SquaredTerms : SumFold {
 struct WeightedSquaredTerms : SumFold {
     const double* weights;
     double only(double v, std::uint64_t r) const { return (weights[r] * v) * v; }
-    double both(double a, double b, std::uint64_t r) const
-    {
+    double both(double a, double b, std::uint64_t r) const {
         const double d = a - b;
         return d * (weights[r] * d);
     }
     double finish(double acc) const { return std::sqrt(acc); }
-    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const
-    {
+    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const {
         return seudist(m.values, m.rowIndex, m.colStart, i, j, weights);
     }
 };
@@ -72,8 +67,7 @@ struct AbsoluteTerms : SumFold {
     double only(double v, std::uint64_t) const { return std::fabs(v); }
     double both(double a, double b, std::uint64_t) const { return std::fabs(a - b); }
     double finish(double acc) const { return acc; }
-    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const
-    {
+    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const {
         return citdist(m.values, m.rowIndex, m.colStart, i, j);
     }
 };
@@ -83,13 +77,11 @@ struct AbsoluteTerms : SumFold {
 struct PowerTerms : SumFold {
     double exponent;
     double only(double v, std::uint64_t) const { return std::pow(std::fabs(v), exponent); }
-    double both(double a, double b, std::uint64_t) const
-    {
+    double both(double a, double b, std::uint64_t) const {
         return std::pow(std::fabs(a - b), exponent);
     }
     double finish(double acc) const { return std::pow(acc, 1.0 / exponent); }
-    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const
-    {
+    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const {
         return mindist(m.values, m.rowIndex, m.colStart, i, j, exponent);
     }
 };
@@ -97,17 +89,15 @@ struct PowerTerms : SumFold {
 // Only a strictly larger term replaces the maximum, so NaN never enters it.
 struct MaxAbsoluteTerms {
     template <class V>
-    static void fold(V& acc, const V& t)
-    {
+    static void fold(V& acc, const V& t) {
         acc = t > acc ? t : acc;
     }
     double only(double v, std::uint64_t) const { return std::fabs(v); }
     double both(double a, double b, std::uint64_t) const { return std::fabs(a - b); }
     double finish(double acc) const { return acc; }
-    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const
-    {
+    double kernel(const MatrixView& m, std::uint64_t i, std::uint64_t j) const {
         return chedist(m.values, m.rowIndex, m.colStart, i, j);
     }
 };
 
-} // namespace rowmetric
+}  // namespace rowmetric

@@ -36,8 +36,7 @@ using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
 // zero sum is +0.0 when rounding to nearest), x + (+0.0) is x for every other
 // x, NaN included, and max(x, +0.0) is x for x >= +0.0 and for NaN.
 template <class Terms>
-inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes)
-{
+inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes) {
     double* line = acc + e.lane * kLanes;
     const double t = e.term;
     LaneVector term = {t, t, t, t, t, t, t, t};
@@ -56,8 +55,7 @@ inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes)
 
 // Adds t to every kLanes-th element in [from, to): the columns of one lane.
 template <class Terms>
-inline void foldLaneRun(double* lane, std::uint64_t from, std::uint64_t to, double t)
-{
+inline void foldLaneRun(double* lane, std::uint64_t from, std::uint64_t to, double t) {
     std::uint64_t jl = from;
     for (; jl + 4 <= to; jl += 4) {
         Terms::fold(lane[jl * kLanes], t);
@@ -76,8 +74,7 @@ inline void foldLaneRun(double* lane, std::uint64_t from, std::uint64_t to, doub
 template <class Terms>
 inline void foldBlockEntry(double* acc, std::uint64_t width, const ChunkEntry& e,
                            const ChunkEntry* shared, const ChunkEntry* sharedEnd,
-                           const Terms& terms)
-{
+                           const Terms& terms) {
     double* lane = acc + e.lane;
     std::uint64_t jl = 0;
     for (; shared != sharedEnd; ++shared) {
@@ -95,8 +92,7 @@ inline void foldBlockEntry(double* acc, std::uint64_t width, const ChunkEntry& e
 template <class Terms>
 ROWMETRIC_ISA_CLONES void sweepTile(const ChunkEntry* block, const ChunkEntry* blockEnd,
                                     const ChunkEntry* chunk, const ChunkEntry* chunkEnd,
-                                    std::uint64_t width, double* acc, const Terms& terms)
-{
+                                    std::uint64_t width, double* acc, const Terms& terms) {
     const ChunkEntry* q = chunk;
     const ChunkEntry* p = block;
     while (p != blockEnd) {
@@ -127,8 +123,7 @@ ROWMETRIC_ISA_CLONES void sweepTile(const ChunkEntry* block, const ChunkEntry* b
 template <class Terms>
 void storeTile(const double* acc, std::uint64_t n, double* out, std::uint64_t i0,
                std::uint64_t lanes, std::uint64_t j0, std::uint64_t width, const Terms& terms,
-               const MatrixView& m)
-{
+               const MatrixView& m) {
     for (std::uint64_t b = 0; b < lanes; ++b) {
         const std::uint64_t i = i0 + b;
         const std::uint64_t jFirst = std::max(j0, i + 1);
@@ -143,7 +138,7 @@ void storeTile(const double* acc, std::uint64_t n, double* out, std::uint64_t i0
     }
 }
 
-} // namespace detail
+}  // namespace detail
 
 // All pairs of an order-dependent fold (sums of squares, of absolute values,
 // of powers, and the maximum), written to the condensed output `out`.
@@ -153,8 +148,7 @@ void storeTile(const double* acc, std::uint64_t n, double* out, std::uint64_t i0
 template <class Terms>
 void runTileSweep(const double* values, const std::uint64_t* rowIndex,
                   const std::uint64_t* colStart, const MatrixShape& shape, double* out,
-                  const Terms& terms)
-{
+                  const Terms& terms) {
     const std::uint64_t n = shape.n;
     const RowIndex index = buildRowIndex(values, rowIndex, colStart, shape);
     const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, terms);
@@ -182,4 +176,4 @@ void runTileSweep(const double* values, const std::uint64_t* rowIndex,
     });
 }
 
-} // namespace rowmetric
+}  // namespace rowmetric

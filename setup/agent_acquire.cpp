@@ -17,7 +17,8 @@ constexpr char kUnpackFailed[] = "Failed to initialize the install agent.";
 bool isVersionedArchiveName(const std::string& name) {
     const std::string prefix = "InstallAgent_";
     const std::string suffix = ".zip";
-    return name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+    return name.size() >= prefix.size() + suffix.size() &&
+           name.compare(0, prefix.size(), prefix) == 0 &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
@@ -60,7 +61,8 @@ std::string fromCacheOrDownload(const std::string& workspace, ReportFn report) {
     if (!cached.empty()) return agentLauncherPath(cached);
     // The stale agent was removed with its directory; re-create it private.
     makeDirectories(agentDirectory, 0700);
-    if (unpackAgent(archive, agentDirectory, "unzip", report)) return agentLauncherPath(agentDirectory);
+    if (unpackAgent(archive, agentDirectory, "unzip", report))
+        return agentLauncherPath(agentDirectory);
     // A half-unpacked agent must not pass for the current one on the next run.
     removeIfExists(agentDirectory);
     report(kUnpackFailed, true);

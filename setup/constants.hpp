@@ -19,8 +19,7 @@ inline constexpr char kAgentDownloadHost[] = "downloads.velmar.example";
 
 // Both composed values are specific to one release on one platform.
 inline const std::string kDefaultAgentUrl = std::string("https://") + kAgentDownloadHost +
-                                            "/pi_install_agent_pi_" + kReleaseTag + "_" +
-                                            kArchTag;
+                                            "/pi_install_agent_pi_" + kReleaseTag + "_" + kArchTag;
 inline const std::string kUserAgentSubpath = std::string(".velmar") + kPathSeparator +
                                              kAgentDirName + kPathSeparator + kReleaseTag +
                                              kPathSeparator + kArchTag + kPathSeparator;

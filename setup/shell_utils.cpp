@@ -11,8 +11,16 @@ bool isPlainChar(unsigned char c) {
         return true;
     }
     switch (c) {
-        case '-': case '_': case '.': case '/': case ',':
-        case ':': case '+': case '@': case '%': case '=':
+        case '-':
+        case '_':
+        case '.':
+        case '/':
+        case ',':
+        case ':':
+        case '+':
+        case '@':
+        case '%':
+        case '=':
             return true;
         default:
             return false;

@@ -38,7 +38,8 @@ void rankInPlace(std::vector<double>& column, std::vector<std::size_t>& order) {
     }
     order.resize(column.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return column[a] < column[b]; });
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return column[a] < column[b]; });
     std::vector<double> ranks(column.size());
     std::size_t first = 0;
     while (first < order.size()) {
@@ -62,7 +63,8 @@ CscMatrix scaleColumns(const CscMatrix& matrix) {
 
 CscMatrix centreAndScaleColumns(const CscMatrix& matrix, bool rank) {
     Index total = 0;
-    if (__builtin_mul_overflow(matrix.rows, matrix.cols, &total) || total > SIZE_MAX / sizeof(double)) {
+    if (__builtin_mul_overflow(matrix.rows, matrix.cols, &total) ||
+        total > SIZE_MAX / sizeof(double)) {
         throw std::length_error("the matrix is too large to centre (rows x columns)");
     }
     CscMatrix out;
@@ -75,11 +77,13 @@ CscMatrix centreAndScaleColumns(const CscMatrix& matrix, bool rank) {
     std::vector<std::size_t> order;
     for (Index c = 0; c < matrix.cols; ++c) {
         std::fill(column.begin(), column.end(), 0.0);
-        for (Index k = matrix.colStart[c]; k < matrix.colStart[c + 1]; ++k) column[matrix.rowIndex[k]] = matrix.values[k];
+        for (Index k = matrix.colStart[c]; k < matrix.colStart[c + 1]; ++k)
+            column[matrix.rowIndex[k]] = matrix.values[k];
         if (rank) rankInPlace(column, order);
         centre(column);
         scaleToUnitLength(column.data(), column.data() + column.size());
-        const bool allZero = std::all_of(column.begin(), column.end(), [](double v) { return v == 0.0; });
+        const bool allZero =
+            std::all_of(column.begin(), column.end(), [](double v) { return v == 0.0; });
         if (!allZero) {
             for (Index r = 0; r < matrix.rows; ++r) {
                 out.rowIndex.push_back(r);
@@ -103,9 +107,12 @@ std::optional<Preparation> preparationForCode(std::string_view code) {
 
 CscMatrix prepareColumns(const CscMatrix& matrix, Preparation preparation) {
     switch (preparation) {
-    case Preparation::Cosine: return scaleColumns(matrix);
-    case Preparation::Correlation: return centreAndScaleColumns(matrix, false);
-    case Preparation::Spearman: return centreAndScaleColumns(matrix, true);
+        case Preparation::Cosine:
+            return scaleColumns(matrix);
+        case Preparation::Correlation:
+            return centreAndScaleColumns(matrix, false);
+        case Preparation::Spearman:
+            return centreAndScaleColumns(matrix, true);
     }
     return matrix;
 }

@@ -15,17 +15,25 @@ constexpr int kMaxThreads = 4096;
 constexpr int kMaxOutputs = 1024;
 
 constexpr std::array<std::pair<std::string_view, vornClassID>, 11> kParamClasses{{
-    {"single", vornClassSingle}, {"double", vornClassDouble}, {"int8", vornClassInt8},
-    {"uint8", vornClassUint8},   {"int16", vornClassInt16},   {"uint16", vornClassUint16},
-    {"int32", vornClassInt32},   {"uint32", vornClassUint32}, {"int64", vornClassInt64},
-    {"uint64", vornClassUint64}, {"logical", vornClassLogical},
+    {"single", vornClassSingle},
+    {"double", vornClassDouble},
+    {"int8", vornClassInt8},
+    {"uint8", vornClassUint8},
+    {"int16", vornClassInt16},
+    {"uint16", vornClassUint16},
+    {"int32", vornClassInt32},
+    {"uint32", vornClassUint32},
+    {"int64", vornClassInt64},
+    {"uint64", vornClassUint64},
+    {"logical", vornClassLogical},
 }};
 
 std::optional<int> parseBoundedInt(std::string_view text, int low, int high) {
     int value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc{} || ptr != end || text.empty() || value < low || value > high) return std::nullopt;
+    if (ec != std::errc{} || ptr != end || text.empty() || value < low || value > high)
+        return std::nullopt;
     return value;
 }
 
@@ -34,16 +42,21 @@ bool takesValue(std::string_view name) {
 }
 
 // Applies one option with its value (empty for flags); returns an error text.
-std::optional<std::string> applyOption(RunOptions& options, std::string_view name, const std::string& value) {
+std::optional<std::string> applyOption(RunOptions& options, std::string_view name,
+                                       const std::string& value) {
     if (name == "--out") {
         if (value.empty()) return "--out needs a file name";
         options.outPath = value;
     } else if (name == "--threads") {
         options.threads = parseBoundedInt(value, 1, kMaxThreads);
-        if (!options.threads) return "--threads needs a whole number from 1 to " + std::to_string(kMaxThreads) + ", not '" + value + "'";
+        if (!options.threads)
+            return "--threads needs a whole number from 1 to " + std::to_string(kMaxThreads) +
+                   ", not '" + value + "'";
     } else if (name == "--nargout") {
         const auto count = parseBoundedInt(value, 0, kMaxOutputs);
-        if (!count) return "--nargout needs a whole number from 0 to " + std::to_string(kMaxOutputs) + ", not '" + value + "'";
+        if (!count)
+            return "--nargout needs a whole number from 0 to " + std::to_string(kMaxOutputs) +
+                   ", not '" + value + "'";
         options.nargout = *count;
     } else if (name == "--param-class") {
         for (const auto& [className, id] : kParamClasses) {
@@ -52,7 +65,9 @@ std::optional<std::string> applyOption(RunOptions& options, std::string_view nam
                 return std::nullopt;
             }
         }
-        return "--param-class must be one of single, double, int8, uint8, int16, uint16, int32, uint32, int64, uint64, logical; not '" + value + "'";
+        return "--param-class must be one of single, double, int8, uint8, int16, uint16, int32, "
+               "uint32, int64, uint64, logical; not '" +
+               value + "'";
     } else if (name == "--binary") {
         options.binary = true;
     } else if (name == "--dense") {
@@ -96,7 +111,8 @@ std::variant<RunOptions, UsageError> parseCommandLine(const std::vector<std::str
         const std::string_view name = std::string_view(arg).substr(0, equals);
         std::string value;
         if (equals != std::string::npos) {
-            if (!takesValue(name)) return UsageError{"option '" + std::string(name) + "' takes no value"};
+            if (!takesValue(name))
+                return UsageError{"option '" + std::string(name) + "' takes no value"};
             value = arg.substr(equals + 1);
         } else if (takesValue(name)) {
             if (k + 1 == args.size()) return UsageError{"option '" + arg + "' needs a value"};
@@ -116,7 +132,8 @@ std::variant<RunOptions, UsageError> parseCommandLine(const std::vector<std::str
 }
 
 std::optional<double> parseNumber(std::string_view text) {
-    if (text.size() > 1 && text[0] == '+' && text[1] != '-' && text[1] != '+') text.remove_prefix(1);
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-' && text[1] != '+')
+        text.remove_prefix(1);
     double value = 0.0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);

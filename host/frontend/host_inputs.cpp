@@ -17,7 +17,8 @@ vornhost::ArrayPtr sparseDoubleArray(const CscMatrix& matrix) {
 
 std::vector<double> columnMajorValues(const CscMatrix& matrix) {
     std::uint64_t total = 0;
-    if (__builtin_mul_overflow(matrix.rows, matrix.cols, &total) || total > SIZE_MAX / sizeof(double)) {
+    if (__builtin_mul_overflow(matrix.rows, matrix.cols, &total) ||
+        total > SIZE_MAX / sizeof(double)) {
         throw std::length_error("the matrix is too large to store densely (rows x columns)");
     }
     std::vector<double> dense(total, 0.0);

@@ -43,13 +43,15 @@ bool isKnownCode(const std::string& code) {
 }
 
 // Reads MATRIX, prepares it when asked, and builds the array the module gets.
-std::optional<std::string> matrixInput(const RunOptions& options, std::vector<vornhost::ArrayPtr>& inputs) {
+std::optional<std::string> matrixInput(const RunOptions& options,
+                                       std::vector<vornhost::ArrayPtr>& inputs) {
     MarketResult parsed = readMatrixMarketFile(*options.matrixPath);
     if (const auto* error = std::get_if<MarketError>(&parsed)) return describe(*error);
     CscMatrix matrix = std::move(std::get<CscMatrix>(parsed));
     try {
         if (options.prepare) matrix = prepareColumns(matrix, *preparationForCode(*options.code));
-        inputs.push_back(options.dense ? denseArray(matrix, vornClassDouble) : sparseDoubleArray(matrix));
+        inputs.push_back(options.dense ? denseArray(matrix, vornClassDouble)
+                                       : sparseDoubleArray(matrix));
     } catch (const std::exception& e) {
         return *options.matrixPath + ": " + e.what();
     }
@@ -57,7 +59,8 @@ std::optional<std::string> matrixInput(const RunOptions& options, std::vector<vo
 }
 
 // PARAM is a number when the whole text reads as one, else a file.
-std::optional<std::string> paramInput(const RunOptions& options, std::vector<vornhost::ArrayPtr>& inputs) {
+std::optional<std::string> paramInput(const RunOptions& options,
+                                      std::vector<vornhost::ArrayPtr>& inputs) {
     const std::string& text = *options.param;
     if (const auto number = parseNumber(text)) {
         inputs.push_back(vornhost::makeDense(options.paramClass, 1, 1, {*number}));
@@ -65,7 +68,8 @@ std::optional<std::string> paramInput(const RunOptions& options, std::vector<vor
     }
     MarketResult parsed = readMatrixMarketFile(text);
     if (const auto* error = std::get_if<MarketError>(&parsed)) {
-        if (error->line == 0) return "PARAM is neither a number nor a readable file: " + describe(*error);
+        if (error->line == 0)
+            return "PARAM is neither a number nor a readable file: " + describe(*error);
         return describe(*error);
     }
     try {
@@ -76,7 +80,8 @@ std::optional<std::string> paramInput(const RunOptions& options, std::vector<vor
     return std::nullopt;
 }
 
-std::optional<std::string> buildInputs(const RunOptions& options, std::vector<vornhost::ArrayPtr>& inputs) {
+std::optional<std::string> buildInputs(const RunOptions& options,
+                                       std::vector<vornhost::ArrayPtr>& inputs) {
     if (!options.matrixPath) return std::nullopt;
     if (auto error = matrixInput(options, inputs)) return error;
     if (!options.code) return std::nullopt;
@@ -116,7 +121,8 @@ int run(const RunOptions& options) {
     // A module may accept a code it does not know and return its result
     // unfilled; say so rather than let those values pass for distances.
     if (options.code && !isKnownCode(*options.code)) {
-        complain(0, "warning: code '" + *options.code + "' selects no metric; the result is left as created");
+        complain(0, "warning: code '" + *options.code +
+                        "' selects no metric; the result is left as created");
     }
     return 0;
 }
@@ -137,7 +143,8 @@ int main(int argc, char** argv) {
     // Caps TBB for the whole process, the module's loops included, while the
     // object lives.
     std::optional<tbb::global_control> threadCap;
-    if (options.threads) threadCap.emplace(tbb::global_control::max_allowed_parallelism, *options.threads);
+    if (options.threads)
+        threadCap.emplace(tbb::global_control::max_allowed_parallelism, *options.threads);
     try {
         return run(options);
     } catch (const std::exception& e) {

@@ -103,7 +103,8 @@ bool parseCount(std::string_view word, std::uint64_t& value) {
 
 // An optional single '+' before a number, which from_chars does not take.
 std::string_view dropPlus(std::string_view word) {
-    if (word.size() > 1 && word[0] == '+' && word[1] != '+' && word[1] != '-') return word.substr(1);
+    if (word.size() > 1 && word[0] == '+' && word[1] != '+' && word[1] != '-')
+        return word.substr(1);
     return word;
 }
 
@@ -178,7 +179,8 @@ bool readBanner(Parser& p, Header& header, MarketError& error) {
         return false;
     }
     if (t.count < 5) {
-        error = fail(p, p.cursor.number, "banner must be '%%MatrixMarket matrix FORMAT FIELD SYMMETRY'");
+        error = fail(p, p.cursor.number,
+                     "banner must be '%%MatrixMarket matrix FORMAT FIELD SYMMETRY'");
         return false;
     }
     if (wordCount(t) > 5) {
@@ -186,7 +188,8 @@ bool readBanner(Parser& p, Header& header, MarketError& error) {
         return false;
     }
     if (!equalsNoCase(t.word[1], "matrix")) {
-        error = fail(p, p.cursor.number, "unsupported object " + quoted(t.word[1]) + " (only 'matrix')");
+        error = fail(p, p.cursor.number,
+                     "unsupported object " + quoted(t.word[1]) + " (only 'matrix')");
         return false;
     }
     if (equalsNoCase(t.word[2], "coordinate")) {
@@ -194,8 +197,8 @@ bool readBanner(Parser& p, Header& header, MarketError& error) {
     } else if (equalsNoCase(t.word[2], "array")) {
         header.layout = Layout::Array;
     } else {
-        error = fail(p, p.cursor.number, "unsupported format " + quoted(t.word[2]) +
-                                         " (only 'coordinate' or 'array')");
+        error = fail(p, p.cursor.number,
+                     "unsupported format " + quoted(t.word[2]) + " (only 'coordinate' or 'array')");
         return false;
     }
     if (equalsNoCase(t.word[3], "real") || equalsNoCase(t.word[3], "double")) {
@@ -205,8 +208,9 @@ bool readBanner(Parser& p, Header& header, MarketError& error) {
     } else if (equalsNoCase(t.word[3], "pattern") && header.layout == Layout::Coordinate) {
         header.field = Field::Pattern;
     } else {
-        error = fail(p, p.cursor.number, "unsupported field " + quoted(t.word[3]) +
-                                         " (only 'real', 'integer', or 'pattern' with 'coordinate')");
+        error = fail(p, p.cursor.number,
+                     "unsupported field " + quoted(t.word[3]) +
+                         " (only 'real', 'integer', or 'pattern' with 'coordinate')");
         return false;
     }
     if (equalsNoCase(t.word[4], "general")) {
@@ -216,8 +220,9 @@ bool readBanner(Parser& p, Header& header, MarketError& error) {
     } else if (equalsNoCase(t.word[4], "skew-symmetric") && header.field != Field::Pattern) {
         header.symmetry = Symmetry::Skew;
     } else {
-        error = fail(p, p.cursor.number, "unsupported symmetry " + quoted(t.word[4]) +
-                                         " (only 'general', 'symmetric' or 'skew-symmetric')");
+        error = fail(p, p.cursor.number,
+                     "unsupported symmetry " + quoted(t.word[4]) +
+                         " (only 'general', 'symmetric' or 'skew-symmetric')");
         return false;
     }
     return true;
@@ -243,22 +248,25 @@ bool readSize(Parser& p, Shape& shape, MarketError& error) {
         return false;
     }
     if (wordCount(t) > needed) {
-        error = fail(p, p.cursor.number, "unexpected text after the size line: " + quoted(t.word[needed]));
+        error = fail(p, p.cursor.number,
+                     "unexpected text after the size line: " + quoted(t.word[needed]));
         return false;
     }
     std::array<std::uint64_t, 3> size{};
     for (std::size_t k = 0; k < needed; ++k) {
         if (!parseCount(t.word[k], size[k])) {
-            error = fail(p, p.cursor.number, std::string(form) + "; " + quoted(t.word[k]) +
-                                             " is not a non-negative integer");
+            error = fail(
+                p, p.cursor.number,
+                std::string(form) + "; " + quoted(t.word[k]) + " is not a non-negative integer");
             return false;
         }
     }
     shape.rows = size[0];
     shape.cols = size[1];
     if (shape.cols > p.limits.maxColumns) {
-        error = fail(p, p.cursor.number, "too many columns: " + std::to_string(shape.cols) +
-                                         " (at most " + std::to_string(p.limits.maxColumns) + ")");
+        error = fail(p, p.cursor.number,
+                     "too many columns: " + std::to_string(shape.cols) + " (at most " +
+                         std::to_string(p.limits.maxColumns) + ")");
         return false;
     }
     const Symmetry symmetry = shape.header.symmetry;
@@ -288,9 +296,9 @@ bool readValue(Parser& p, std::string_view word, Field field, double& value, Mar
         field == Field::Integer ? parseInteger(word, value) : parseReal(word, value);
     if (status == NumberStatus::Ok) return true;
     const char* kind = field == Field::Integer ? "an integer" : "a number";
-    error = fail(p, p.cursor.number, status == NumberStatus::OutOfRange
-                                     ? "value " + quoted(word) + " is out of range"
-                                     : "value " + quoted(word) + " is not " + kind);
+    error = fail(p, p.cursor.number,
+                 status == NumberStatus::OutOfRange ? "value " + quoted(word) + " is out of range"
+                                                    : "value " + quoted(word) + " is not " + kind);
     return false;
 }
 
@@ -304,30 +312,36 @@ bool readCoordinateEntry(Parser& p, const Tokens& t, const Shape& shape, MarketE
     const bool pattern = shape.header.field == Field::Pattern;
     const std::size_t needed = pattern ? 2 : 3;
     if (t.count < needed) {
-        error = fail(p, p.cursor.number, pattern ? "entry must be 'ROW COLUMN'" : "entry must be 'ROW COLUMN VALUE'");
+        error = fail(p, p.cursor.number,
+                     pattern ? "entry must be 'ROW COLUMN'" : "entry must be 'ROW COLUMN VALUE'");
         return false;
     }
     if (wordCount(t) > needed) {
-        error = fail(p, p.cursor.number, "unexpected text after the entry: " + quoted(t.word[needed]));
+        error =
+            fail(p, p.cursor.number, "unexpected text after the entry: " + quoted(t.word[needed]));
         return false;
     }
     std::uint64_t row = 0;
     std::uint64_t col = 0;
     if (!parseCount(t.word[0], row) || row == 0 || row > shape.rows) {
-        error = fail(p, p.cursor.number, "row index " + quoted(t.word[0]) + " is not in 1.." +
-                                         std::to_string(shape.rows));
+        error =
+            fail(p, p.cursor.number,
+                 "row index " + quoted(t.word[0]) + " is not in 1.." + std::to_string(shape.rows));
         return false;
     }
     if (!parseCount(t.word[1], col) || col == 0 || col > shape.cols) {
-        error = fail(p, p.cursor.number, "column index " + quoted(t.word[1]) + " is not in 1.." +
-                                         std::to_string(shape.cols));
+        error = fail(
+            p, p.cursor.number,
+            "column index " + quoted(t.word[1]) + " is not in 1.." + std::to_string(shape.cols));
         return false;
     }
     const Symmetry symmetry = shape.header.symmetry;
-    if ((symmetry == Symmetry::Symmetric && row < col) || (symmetry == Symmetry::Skew && row <= col)) {
-        error = fail(p, p.cursor.number, symmetry == Symmetry::Skew
-                                         ? "a skew-symmetric file holds only entries below the diagonal"
-                                         : "a symmetric file holds only entries on or below the diagonal");
+    if ((symmetry == Symmetry::Symmetric && row < col) ||
+        (symmetry == Symmetry::Skew && row <= col)) {
+        error = fail(p, p.cursor.number,
+                     symmetry == Symmetry::Skew
+                         ? "a skew-symmetric file holds only entries below the diagonal"
+                         : "a symmetric file holds only entries on or below the diagonal");
         return false;
     }
     double value = 1.0;
@@ -338,7 +352,8 @@ bool readCoordinateEntry(Parser& p, const Tokens& t, const Shape& shape, MarketE
 
 bool readArrayValue(Parser& p, const Tokens& t, const Shape& shape, MarketError& error) {
     if (wordCount(t) > 1) {
-        error = fail(p, p.cursor.number, "array files hold one value per line; unexpected " + quoted(t.word[1]));
+        error = fail(p, p.cursor.number,
+                     "array files hold one value per line; unexpected " + quoted(t.word[1]));
         return false;
     }
     double value = 0.0;
@@ -387,15 +402,17 @@ MarketResult run(Parser& p) {
 
     // Each entry takes at least two bytes, so the text bounds what to reserve
     // whatever the size line claims.
-    p.entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(shape.expected, p.totalBytes / 2 + 1)));
+    p.entries.reserve(
+        static_cast<std::size_t>(std::min<std::uint64_t>(shape.expected, p.totalBytes / 2 + 1)));
     std::uint64_t seen = 0;
     std::string_view line;
     while (nextLine(p.cursor, line)) {
         const Tokens t = splitWords(line);
         if (isSkippable(t)) continue;
         if (seen == shape.expected) {
-            return fail(p, p.cursor.number, "more entries than the " + std::to_string(shape.expected) +
-                                            " the size line gives");
+            return fail(
+                p, p.cursor.number,
+                "more entries than the " + std::to_string(shape.expected) + " the size line gives");
         }
         const bool ok = shape.header.layout == Layout::Coordinate
                             ? readCoordinateEntry(p, t, shape, error)
@@ -404,8 +421,9 @@ MarketResult run(Parser& p) {
         ++seen;
     }
     if (seen < shape.expected) {
-        return fail(p, p.cursor.number + 1, "file ends after " + std::to_string(seen) + " of " +
-                                            std::to_string(shape.expected) + " entries");
+        return fail(p, p.cursor.number + 1,
+                    "file ends after " + std::to_string(seen) + " of " +
+                        std::to_string(shape.expected) + " entries");
     }
     return build(p, shape);
 }
@@ -432,8 +450,10 @@ MarketResult readMatrixMarketFile(const std::string& path, const MarketLimits& l
     std::string bytes;
     std::array<char, 1 << 16> buffer;
     std::size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) bytes.append(buffer.data(), got);
-    if (std::ferror(file.get())) return MarketError{path, 0, std::string("cannot read: ") + std::strerror(errno)};
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0)
+        bytes.append(buffer.data(), got);
+    if (std::ferror(file.get()))
+        return MarketError{path, 0, std::string("cannot read: ") + std::strerror(errno)};
     return parseMatrixMarket(bytes, path, limits);
 }
 

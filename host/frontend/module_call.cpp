@@ -35,7 +35,8 @@ std::vector<vornhost::ArrayPtr> adoptAll(std::vector<vornArray*>& slots) {
 
 }  // namespace
 
-CallOutcome callModule(HuxFunction entry, int outputCount, const std::vector<const vornArray*>& inputs) {
+CallOutcome callModule(HuxFunction entry, int outputCount,
+                       const std::vector<const vornArray*>& inputs) {
     std::vector<vornArray*> slots(static_cast<std::size_t>(std::max(outputCount, 1)), nullptr);
     vornhost::takeReportedErrors();  // start from an empty record
 
@@ -61,7 +62,8 @@ CallOutcome callModule(HuxFunction entry, int outputCount, const std::vector<con
     } else if (!thrown.empty()) {
         outcome.error = thrown;
     } else if (!outputs.front()) {
-        outcome.error = errorLine("the module returned no result (first output slot left empty)", "");
+        outcome.error =
+            errorLine("the module returned no result (first output slot left empty)", "");
     } else {
         outcome.result = std::move(outputs.front());
     }

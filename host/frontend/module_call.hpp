@@ -21,6 +21,7 @@ struct CallOutcome {
 // during the call, or else from the exception that left the module. A call
 // that returns normally but leaves outputs[0] empty, or during which the
 // host recorded an error, has failed too.
-CallOutcome callModule(HuxFunction entry, int outputCount, const std::vector<const vornArray*>& inputs);
+CallOutcome callModule(HuxFunction entry, int outputCount,
+                       const std::vector<const vornArray*>& inputs);
 
 }  // namespace huxrun

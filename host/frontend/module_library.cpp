@@ -31,18 +31,21 @@ void* ModuleLibrary::symbol(const char* name) const { return dlsym(handle_, name
 
 HuxFunction checkedEntryPoint(const ModuleLibrary& module, const std::string& path) {
     auto query = reinterpret_cast<VersionQuery>(module.symbol("huxfilerequiredapiversion"));
-    if (query == nullptr) throw std::runtime_error(path + ": not a module: it exports no huxfilerequiredapiversion");
+    if (query == nullptr)
+        throw std::runtime_error(path + ": not a module: it exports no huxfilerequiredapiversion");
     std::int32_t release = 0;
     std::int32_t interfaceVersion = 0;
     query(&release, &interfaceVersion);
     if (interfaceVersion != kHostArrayInterface) {
         char text[160];
-        std::snprintf(text, sizeof text, ": module needs array interface 0x%08x; this host provides 0x%08x",
-                      static_cast<unsigned>(interfaceVersion), static_cast<unsigned>(kHostArrayInterface));
+        std::snprintf(
+            text, sizeof text, ": module needs array interface 0x%08x; this host provides 0x%08x",
+            static_cast<unsigned>(interfaceVersion), static_cast<unsigned>(kHostArrayInterface));
         throw std::runtime_error(path + text);
     }
     auto entry = reinterpret_cast<HuxFunction>(module.symbol("huxFunction"));
-    if (entry == nullptr) throw std::runtime_error(path + ": not a module: it exports no huxFunction");
+    if (entry == nullptr)
+        throw std::runtime_error(path + ": not a module: it exports no huxFunction");
     return entry;
 }
 

@@ -42,7 +42,8 @@ std::string formatValues(const double* values, std::size_t count, bool binary) {
         for (std::size_t k = 0; k < count; ++k) {
             std::uint64_t bits = 0;
             std::memcpy(&bits, &values[k], sizeof bits);
-            for (int b = 0; b < 8; ++b) bytes[k * 8 + b] = static_cast<char>((bits >> (8 * b)) & 0xff);
+            for (int b = 0; b < 8; ++b)
+                bytes[k * 8 + b] = static_cast<char>((bits >> (8 * b)) & 0xff);
         }
         return bytes;
     }
@@ -55,9 +56,11 @@ std::string formatValues(const double* values, std::size_t count, bool binary) {
     return bytes;
 }
 
-std::optional<std::string> writeOutput(const std::optional<std::string>& path, const std::string& bytes) {
+std::optional<std::string> writeOutput(const std::optional<std::string>& path,
+                                       const std::string& bytes) {
     if (!path) {
-        if (!writeAll(STDOUT_FILENO, bytes)) return systemError("cannot write the result to standard output");
+        if (!writeAll(STDOUT_FILENO, bytes))
+            return systemError("cannot write the result to standard output");
         return std::nullopt;
     }
     std::string tempName = *path + ".tmp.XXXXXX";

@@ -14,6 +14,7 @@ std::string formatValues(const double* values, std::size_t count, bool binary);
 // Writes `bytes` to standard output when `path` is empty, else to a temporary
 // file beside `path` that is then renamed over it; the temporary is removed
 // on failure. Returns an error text, or nothing on success.
-std::optional<std::string> writeOutput(const std::optional<std::string>& path, const std::string& bytes);
+std::optional<std::string> writeOutput(const std::optional<std::string>& path,
+                                       const std::string& bytes);
 
 }  // namespace huxrun

@@ -17,8 +17,7 @@ struct DenseColumn {
     std::vector<bool> stored;
 };
 
-inline DenseColumn densify(const SparseColumns& x, std::uint64_t col)
-{
+inline DenseColumn densify(const SparseColumns& x, std::uint64_t col) {
     DenseColumn d{std::vector<double>(x.rows, 0.0), std::vector<bool>(x.rows, false)};
     for (std::uint64_t p = x.colStart[col]; p < x.colStart[col + 1]; ++p) {
         d.value[x.rowIndex[p]] = x.values[p];
@@ -38,8 +37,7 @@ struct UnionRow {
     double b;
 };
 
-inline std::vector<UnionRow> unionRows(const DenseColumn& a, const DenseColumn& b)
-{
+inline std::vector<UnionRow> unionRows(const DenseColumn& a, const DenseColumn& b) {
     std::vector<UnionRow> rows;
     for (std::uint64_t r = 0; r < a.value.size(); ++r) {
         if (a.stored[r] || b.stored[r]) {
@@ -52,16 +50,14 @@ inline std::vector<UnionRow> unionRows(const DenseColumn& a, const DenseColumn& 
 // The term of a row: the stored value alone when only one column has the row,
 // else the difference (a lone value is not "value minus zero": -0.0 and NaN
 // keep their own bits that way, as the kernels keep them).
-inline double term(const UnionRow& u)
-{
+inline double term(const UnionRow& u) {
     if (u.inA && u.inB) {
         return u.a - u.b;
     }
     return u.inA ? u.a : u.b;
 }
 
-inline double refSquaredSum(const DenseColumn& a, const DenseColumn& b)
-{
+inline double refSquaredSum(const DenseColumn& a, const DenseColumn& b) {
     double acc = 0.0;
     for (const UnionRow& u : unionRows(a, b)) {
         const double t = term(u);
@@ -70,8 +66,7 @@ inline double refSquaredSum(const DenseColumn& a, const DenseColumn& b)
     return acc;
 }
 
-inline double refWeighted(const DenseColumn& a, const DenseColumn& b, const double* w)
-{
+inline double refWeighted(const DenseColumn& a, const DenseColumn& b, const double* w) {
     double acc = 0.0;
     for (const UnionRow& u : unionRows(a, b)) {
         const double t = term(u);
@@ -81,8 +76,7 @@ inline double refWeighted(const DenseColumn& a, const DenseColumn& b, const doub
     return std::sqrt(acc);
 }
 
-inline double refCityBlock(const DenseColumn& a, const DenseColumn& b)
-{
+inline double refCityBlock(const DenseColumn& a, const DenseColumn& b) {
     double acc = 0.0;
     for (const UnionRow& u : unionRows(a, b)) {
         acc += std::fabs(term(u));
@@ -90,8 +84,7 @@ inline double refCityBlock(const DenseColumn& a, const DenseColumn& b)
     return acc;
 }
 
-inline double refMinkowski(const DenseColumn& a, const DenseColumn& b, double p)
-{
+inline double refMinkowski(const DenseColumn& a, const DenseColumn& b, double p) {
     double acc = 0.0;
     for (const UnionRow& u : unionRows(a, b)) {
         acc += std::pow(std::fabs(term(u)), p);
@@ -99,8 +92,7 @@ inline double refMinkowski(const DenseColumn& a, const DenseColumn& b, double p)
     return std::pow(acc, 1.0 / p);
 }
 
-inline double refChebychev(const DenseColumn& a, const DenseColumn& b)
-{
+inline double refChebychev(const DenseColumn& a, const DenseColumn& b) {
     double best = 0.0;
     for (const UnionRow& u : unionRows(a, b)) {
         const double x = std::fabs(term(u));
@@ -111,8 +103,7 @@ inline double refChebychev(const DenseColumn& a, const DenseColumn& b)
     return best;
 }
 
-inline double refInnerProduct(const DenseColumn& a, const DenseColumn& b)
-{
+inline double refInnerProduct(const DenseColumn& a, const DenseColumn& b) {
     double acc = 0.0;
     for (const UnionRow& u : unionRows(a, b)) {
         if (u.inA && u.inB) {
@@ -124,8 +115,7 @@ inline double refInnerProduct(const DenseColumn& a, const DenseColumn& b)
 
 // Rows whose values differ: a row of one column only always differs; in both
 // columns the difference decides (NaN and inf - inf differ).
-inline std::uint64_t refDiffering(const std::vector<UnionRow>& rows)
-{
+inline std::uint64_t refDiffering(const std::vector<UnionRow>& rows) {
     std::uint64_t differ = 0;
     for (const UnionRow& u : rows) {
         if (!(u.inA && u.inB) || !(u.a - u.b == 0.0)) {
@@ -135,13 +125,11 @@ inline std::uint64_t refDiffering(const std::vector<UnionRow>& rows)
     return differ;
 }
 
-inline double refHamming(const DenseColumn& a, const DenseColumn& b, std::uint64_t nvars)
-{
+inline double refHamming(const DenseColumn& a, const DenseColumn& b, std::uint64_t nvars) {
     return static_cast<double>(refDiffering(unionRows(a, b))) / static_cast<double>(nvars);
 }
 
-inline double refJaccard(const DenseColumn& a, const DenseColumn& b)
-{
+inline double refJaccard(const DenseColumn& a, const DenseColumn& b) {
     const std::vector<UnionRow> rows = unionRows(a, b);
     const double differ = static_cast<double>(refDiffering(rows));
     const double same = static_cast<double>(rows.size()) - differ;
@@ -151,8 +139,7 @@ inline double refJaccard(const DenseColumn& a, const DenseColumn& b)
 // sqrt(d' U U' d) with U upper triangular (column-major, nvars x nvars) and
 // d = a - b over the union rows (a row of b only contributes -b).
 inline double refMahalanobis(const DenseColumn& a, const DenseColumn& b, const double* u,
-                             std::uint64_t nvars)
-{
+                             std::uint64_t nvars) {
     const std::vector<UnionRow> rows = unionRows(a, b);
     if (rows.empty()) {
         return 0.0;

@@ -8,14 +8,14 @@
 
 namespace fuzz {
 
-std::string selectedCode(const CallShape& call)
-{
+std::string selectedCode(const CallShape& call) {
     if (!call.codeIsText) {
         return "";
     }
     // At most three characters and a NUL are read; all four bytes must match.
     std::array<char, 4> buffer{};
-    std::memcpy(buffer.data(), call.codeText.data(), std::min<std::size_t>(3, call.codeText.size()));
+    std::memcpy(buffer.data(), call.codeText.data(),
+                std::min<std::size_t>(3, call.codeText.size()));
     static const char* const codes[] = {"euc", "sqe", "seu", "cit", "min", "cos",
                                         "cor", "spe", "ham", "jac", "che", "mah"};
     for (const char* code : codes) {
@@ -26,8 +26,7 @@ std::string selectedCode(const CallShape& call)
     return "";
 }
 
-std::string expectedErrorKey(const CallShape& call)
-{
+std::string expectedErrorKey(const CallShape& call) {
     if (call.inputCount < 2) {
         return "TooFewInputs";
     }

@@ -15,9 +15,9 @@ struct CallShape {
     bool dataIsSparseDouble = false;  // stored class value 6 and sparse
     std::string codeText;             // argument 2 when it is text
     bool codeIsText = false;
-    bool hasParameter = false;        // argument 3 exists
+    bool hasParameter = false;  // argument 3 exists
     bool parameterEmpty = false;
-    bool parameterClassMatches = false;  // resolved class equals the data's
+    bool parameterClassMatches = false;     // resolved class equals the data's
     std::uint64_t parameterShapeCount = 0;  // rows * columns
     std::uint64_t parameterDenseCount = 0;  // elements readable as a dense array
     std::uint64_t nvars = 0;

@@ -28,11 +28,10 @@ using fuzz::ByteStream;
 const char* const kCodes[] = {"euc", "sqe", "seu", "cit", "min", "cos",
                               "cor", "spe", "ham", "jac", "che", "mah"};
 
-const vornClassID kClasses[] = {vornClassDouble, vornClassSingle, vornClassInt32,
-                                vornClassLogical, vornClassUint8, vornClassInt64};
+const vornClassID kClasses[] = {vornClassDouble,  vornClassSingle, vornClassInt32,
+                                vornClassLogical, vornClassUint8,  vornClassInt64};
 
-vornhost::SparseLayout layoutOf(const fuzz::SparseColumns& x)
-{
+vornhost::SparseLayout layoutOf(const fuzz::SparseColumns& x) {
     vornhost::SparseLayout layout;
     layout.m = x.rows;
     layout.n = x.cols;
@@ -41,8 +40,7 @@ vornhost::SparseLayout layoutOf(const fuzz::SparseColumns& x)
     return layout;
 }
 
-std::vector<double> columnMajor(const fuzz::SparseColumns& x)
-{
+std::vector<double> columnMajor(const fuzz::SparseColumns& x) {
     std::vector<double> dense(x.rows * x.cols, 0.0);
     for (std::uint64_t c = 0; c < x.cols; ++c) {
         for (std::uint64_t p = x.colStart[c]; p < x.colStart[c + 1]; ++p) {
@@ -54,8 +52,7 @@ std::vector<double> columnMajor(const fuzz::SparseColumns& x)
 
 // The data matrix in one of the forms a host may hand over; only the sparse
 // double forms (plain, complex, with pending dimensions) may pass.
-vornhost::ArrayPtr takeData(ByteStream& in, const fuzz::SparseColumns& x, fuzz::CallShape& call)
-{
+vornhost::ArrayPtr takeData(ByteStream& in, const fuzz::SparseColumns& x, fuzz::CallShape& call) {
     const std::uint8_t kind = fuzz::takeByte(in) % 12;
     call.dataIsSparseDouble = kind < 8;
     if (kind < 6) {
@@ -86,8 +83,7 @@ vornhost::ArrayPtr takeData(ByteStream& in, const fuzz::SparseColumns& x, fuzz::
     return vornhost::makeText("euc");
 }
 
-vornhost::ArrayPtr takeCode(ByteStream& in, fuzz::CallShape& call)
-{
+vornhost::ArrayPtr takeCode(ByteStream& in, fuzz::CallShape& call) {
     const std::uint8_t kind = fuzz::takeByte(in);
     call.codeIsText = kind % 8 != 7;
     if (!call.codeIsText) {
@@ -102,8 +98,7 @@ vornhost::ArrayPtr takeCode(ByteStream& in, fuzz::CallShape& call)
 }
 
 // A third argument sized to fit the metric often, and to miss it sometimes.
-vornhost::ArrayPtr takeParameter(ByteStream& in, std::uint64_t nvars, fuzz::CallShape& call)
-{
+vornhost::ArrayPtr takeParameter(ByteStream& in, std::uint64_t nvars, fuzz::CallShape& call) {
     const std::uint8_t kind = fuzz::takeByte(in) % 10;
     const std::uint8_t sizing = fuzz::takeByte(in) % 4;
     std::uint64_t rows = 1;
@@ -153,8 +148,7 @@ vornhost::ArrayPtr takeParameter(ByteStream& in, std::uint64_t nvars, fuzz::Call
 }
 
 double pairDistance(const std::string& code, const vornArray* x, const vornArray* param,
-                    std::uint64_t i, std::uint64_t j)
-{
+                    std::uint64_t i, std::uint64_t j) {
     const auto* v = static_cast<const double*>(vornGetRealData(x));
     const std::uint64_t* r = vornGetRowIndices(x);
     const std::uint64_t* c = vornGetColumnStarts(x);
@@ -165,7 +159,8 @@ double pairDistance(const std::string& code, const vornArray* x, const vornArray
     if (code == "sqe") return rowmetric::eucdist(v, r, c, i, j, true);
     if (code == "seu") return rowmetric::seudist(v, r, c, i, j, data);
     if (code == "cit") return rowmetric::citdist(v, r, c, i, j);
-    if (code == "min") return rowmetric::mindist(v, r, c, i, j, present ? api::vornGetScalar(param) : 0.0);
+    if (code == "min")
+        return rowmetric::mindist(v, r, c, i, j, present ? api::vornGetScalar(param) : 0.0);
     if (code == "ham") return rowmetric::hamdist(v, r, c, i, j, m);
     if (code == "jac") return rowmetric::jacdist(v, r, c, i, j);
     if (code == "che") return rowmetric::chedist(v, r, c, i, j);
@@ -174,8 +169,7 @@ double pairDistance(const std::string& code, const vornArray* x, const vornArray
 }
 
 void checkResult(const fuzz::CallShape& call, const vornArray* x, const vornArray* param,
-                 vornArray* result)
-{
+                 vornArray* result) {
     fuzz::check(result != nullptr, "a successful call left the output slot empty");
     const std::uint64_t n = api::vornGetN(x);
     const std::uint64_t pairs = n * (n - (n > 0)) / 2;
@@ -198,8 +192,7 @@ void checkResult(const fuzz::CallShape& call, const vornArray* x, const vornArra
     }
 }
 
-void checkRaised(const std::string& identifier, const std::string& expectedKey, vornArray* slot)
-{
+void checkRaised(const std::string& identifier, const std::string& expectedKey, vornArray* slot) {
     const std::string want = "qualbox:pdisthux:" + expectedKey;
     if (expectedKey.empty()) {
         fuzz::fail("a valid call raised " + identifier);
@@ -216,8 +209,7 @@ void checkRaised(const std::string& identifier, const std::string& expectedKey, 
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ByteStream in{data, size};
     fuzz::CallShape call;
     call.inputCount = static_cast<int>(fuzz::takeBelow(in, 5));
@@ -241,7 +233,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // FUZZ_TRACE=1 prints each call's expected outcome, to see what a corpus covers.
     static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
     if (trace) {
-        std::fprintf(stderr, "outcome %s code %s\n", expectedKey.empty() ? "ok" : expectedKey.c_str(),
+        std::fprintf(stderr, "outcome %s code %s\n",
+                     expectedKey.empty() ? "ok" : expectedKey.c_str(),
                      fuzz::selectedCode(call).c_str());
     }
     vornhost::takeReportedErrors();

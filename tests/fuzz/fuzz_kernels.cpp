@@ -33,8 +33,7 @@ struct KernelResults {
 };
 
 KernelResults runKernels(const SparseColumns& x, const Parameters& p, std::uint64_t i,
-                         std::uint64_t j)
-{
+                         std::uint64_t j) {
     const double* v = x.values.data();
     const std::uint64_t* r = x.rowIndex.data();
     const std::uint64_t* c = x.colStart.data();
@@ -51,8 +50,7 @@ KernelResults runKernels(const SparseColumns& x, const Parameters& p, std::uint6
 }
 
 KernelResults runReference(const DenseColumn& a, const DenseColumn& b, const Parameters& p,
-                           std::uint64_t nvars)
-{
+                           std::uint64_t nvars) {
     const double squares = fuzz::refSquaredSum(a, b);
     return {std::sqrt(squares),
             squares,
@@ -66,8 +64,7 @@ KernelResults runReference(const DenseColumn& a, const DenseColumn& b, const Par
             fuzz::refMahalanobis(a, b, p.invFactor.data(), nvars)};
 }
 
-void compare(const KernelResults& got, const KernelResults& want, const std::string& where)
-{
+void compare(const KernelResults& got, const KernelResults& want, const std::string& where) {
     const char* names[] = {"euc", "sqe", "seu", "cit", "min", "che", "dot", "ham", "jac", "mah"};
     const double* g = &got.euc;
     const double* w = &want.euc;
@@ -83,8 +80,7 @@ void compare(const KernelResults& got, const KernelResults& want, const std::str
 // fast-path dispatcher, and checks every condensed slot against the kernel
 // called directly for that pair.
 template <class Body, class Kernel>
-void checkBody(Body body, std::vector<double>& out, Kernel kernel, const char* name)
-{
+void checkBody(Body body, std::vector<double>& out, Kernel kernel, const char* name) {
     const std::uint64_t n = body.n;
     for (const bool fast : {false, true}) {
         out.assign(out.size(), -12345.0);
@@ -108,8 +104,7 @@ void checkBody(Body body, std::vector<double>& out, Kernel kernel, const char* n
     }
 }
 
-void checkBodies(const SparseColumns& x, const Parameters& p)
-{
+void checkBodies(const SparseColumns& x, const Parameters& p) {
     const std::uint64_t n = x.cols;
     std::vector<double> out(n * (n - (n > 0)) / 2);
     double* o = out.data();
@@ -120,32 +115,37 @@ void checkBodies(const SparseColumns& x, const Parameters& p)
     const double* u = p.invFactor.data();
     const std::uint64_t m = x.rows;
     using namespace rowmetric;
-    checkBody(EucBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return eucdist(v, r, c, i, j, false); }, "euc");
-    checkBody(SqeBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return eucdist(v, r, c, i, j, true); }, "sqe");
-    checkBody(SeuBody{n, o, v, r, c, w}, out,
-              [&](auto i, auto j) { return seudist(v, r, c, i, j, w); }, "seu");
-    checkBody(CitBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return citdist(v, r, c, i, j); }, "cit");
-    checkBody(MinBody{n, o, v, r, c, p.exponent}, out,
-              [&](auto i, auto j) { return mindist(v, r, c, i, j, p.exponent); }, "min");
-    checkBody(DotBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return dotdist(v, r, c, i, j); }, "dot");
-    checkBody(HamBody{n, o, v, r, c, m}, out,
-              [&](auto i, auto j) { return hamdist(v, r, c, i, j, m); }, "ham");
-    checkBody(JacBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return jacdist(v, r, c, i, j); }, "jac");
-    checkBody(CheBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return chedist(v, r, c, i, j); }, "che");
-    checkBody(MahBody{n, o, v, r, c, u, m}, out,
-              [&](auto i, auto j) { return mahdist(v, r, c, i, j, u, m); }, "mah");
+    checkBody(
+        EucBody{n, o, v, r, c}, out, [&](auto i, auto j) { return eucdist(v, r, c, i, j, false); },
+        "euc");
+    checkBody(
+        SqeBody{n, o, v, r, c}, out, [&](auto i, auto j) { return eucdist(v, r, c, i, j, true); },
+        "sqe");
+    checkBody(
+        SeuBody{n, o, v, r, c, w}, out, [&](auto i, auto j) { return seudist(v, r, c, i, j, w); },
+        "seu");
+    checkBody(
+        CitBody{n, o, v, r, c}, out, [&](auto i, auto j) { return citdist(v, r, c, i, j); }, "cit");
+    checkBody(
+        MinBody{n, o, v, r, c, p.exponent}, out,
+        [&](auto i, auto j) { return mindist(v, r, c, i, j, p.exponent); }, "min");
+    checkBody(
+        DotBody{n, o, v, r, c}, out, [&](auto i, auto j) { return dotdist(v, r, c, i, j); }, "dot");
+    checkBody(
+        HamBody{n, o, v, r, c, m}, out, [&](auto i, auto j) { return hamdist(v, r, c, i, j, m); },
+        "ham");
+    checkBody(
+        JacBody{n, o, v, r, c}, out, [&](auto i, auto j) { return jacdist(v, r, c, i, j); }, "jac");
+    checkBody(
+        CheBody{n, o, v, r, c}, out, [&](auto i, auto j) { return chedist(v, r, c, i, j); }, "che");
+    checkBody(
+        MahBody{n, o, v, r, c, u, m}, out,
+        [&](auto i, auto j) { return mahdist(v, r, c, i, j, u, m); }, "mah");
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // One thread: the outputs do not depend on the thread count (the TSan
     // pass checks that), and handing tiny loops to workers would spend the
     // fuzzing time on scheduling.

@@ -17,15 +17,13 @@ const std::string kFileName = "fuzz.mtx";
 
 // Column counts cost memory even when empty; a lower cap keeps each input
 // cheap without changing which code paths the reader takes.
-huxrun::MarketLimits limits()
-{
+huxrun::MarketLimits limits() {
     huxrun::MarketLimits l;
     l.maxColumns = std::uint64_t{1} << 16;
     return l;
 }
 
-void checkError(const huxrun::MarketError& error)
-{
+void checkError(const huxrun::MarketError& error) {
     fuzz::check(error.file == kFileName, "the error does not name the file");
     fuzz::check(!error.what.empty(), "the error has no text");
     const std::string line = huxrun::describe(error);
@@ -37,8 +35,7 @@ void checkError(const huxrun::MarketError& error)
     }
 }
 
-void checkStructure(const huxrun::CscMatrix& m)
-{
+void checkStructure(const huxrun::CscMatrix& m) {
     fuzz::check(m.colStart.size() == m.cols + 1, "colStart does not have cols + 1 entries");
     fuzz::check(m.colStart.front() == 0, "colStart does not start at 0");
     fuzz::check(m.colStart.back() == m.rowIndex.size(), "colStart does not end at the entry count");
@@ -55,8 +52,7 @@ void checkStructure(const huxrun::CscMatrix& m)
 
 // Writes the matrix as a general real coordinate file, exactly enough digits
 // to read every value back bit for bit.
-std::string written(const huxrun::CscMatrix& m)
-{
+std::string written(const huxrun::CscMatrix& m) {
     std::string text = "%%MatrixMarket matrix coordinate real general\n";
     text += std::to_string(m.rows) + " " + std::to_string(m.cols) + " " +
             std::to_string(m.values.size()) + "\n";
@@ -64,14 +60,14 @@ std::string written(const huxrun::CscMatrix& m)
         for (std::uint64_t p = m.colStart[c]; p < m.colStart[c + 1]; ++p) {
             char value[64];
             std::snprintf(value, sizeof value, "%.17g", m.values[p]);
-            text += std::to_string(m.rowIndex[p] + 1) + " " + std::to_string(c + 1) + " " + value + "\n";
+            text += std::to_string(m.rowIndex[p] + 1) + " " + std::to_string(c + 1) + " " + value +
+                    "\n";
         }
     }
     return text;
 }
 
-void checkRoundTrip(const huxrun::CscMatrix& m)
-{
+void checkRoundTrip(const huxrun::CscMatrix& m) {
     const huxrun::MarketResult again = huxrun::parseMatrixMarket(written(m), kFileName, limits());
     const auto* back = std::get_if<huxrun::CscMatrix>(&again);
     if (back == nullptr) {
@@ -88,8 +84,7 @@ void checkRoundTrip(const huxrun::CscMatrix& m)
     }
 }
 
-void checkHostAccepts(const huxrun::CscMatrix& m)
-{
+void checkHostAccepts(const huxrun::CscMatrix& m) {
     vornhost::SparseLayout layout;
     layout.m = m.rows;
     layout.n = m.cols;
@@ -104,8 +99,7 @@ void checkHostAccepts(const huxrun::CscMatrix& m)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const huxrun::MarketResult result = huxrun::parseMatrixMarket(bytes, kFileName, limits());
     if (const auto* error = std::get_if<huxrun::MarketError>(&result)) {

@@ -16,8 +16,7 @@
 
 namespace {
 
-bool onlyPlainOrBlank(const std::string& s, bool& hasBlank)
-{
+bool onlyPlainOrBlank(const std::string& s, bool& hasBlank) {
     const std::string plain = "-_./,:+@%=";
     hasBlank = false;
     for (unsigned char c : s) {
@@ -35,8 +34,7 @@ bool onlyPlainOrBlank(const std::string& s, bool& hasBlank)
     return true;
 }
 
-std::string shown(const std::string& s)
-{
+std::string shown(const std::string& s) {
     std::string out;
     for (unsigned char c : s) {
         char hex[8];
@@ -46,12 +44,12 @@ std::string shown(const std::string& s)
     return out;
 }
 
-void checkWord(const std::string& s)
-{
+void checkWord(const std::string& s) {
     const std::string quoted = setup::quoteArgument(s);
     const auto fields = fuzz::shellFields(quoted);
     if (!fields) {
-        fuzz::fail("quoteArgument(" + shown(s) + ") = " + shown(quoted) + " is not a safe shell word");
+        fuzz::fail("quoteArgument(" + shown(s) + ") = " + shown(quoted) +
+                   " is not a safe shell word");
     }
     // The empty string stays empty (no word at all), everything else is one word.
     const std::vector<std::string> expected =
@@ -78,8 +76,7 @@ void checkWord(const std::string& s)
     }
 }
 
-void checkArguments(const std::vector<std::string>& args)
-{
+void checkArguments(const std::vector<std::string>& args) {
     std::vector<char*> argv{const_cast<char*>("setup")};
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -95,8 +92,7 @@ void checkArguments(const std::vector<std::string>& args)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // NUL cannot occur in a C string argument; it separates the arguments.
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     std::vector<std::string> args;

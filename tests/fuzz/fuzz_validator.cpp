@@ -21,8 +21,7 @@ constexpr std::size_t kLongestValidator = 8192;
 // A private directory for the validator file, removed when the process ends.
 class ScratchDirectory {
 public:
-    ScratchDirectory()
-    {
+    ScratchDirectory() {
         char name[] = "/tmp/fuzz-validator-XXXXXX";
         if (mkdtemp(name) == nullptr) {
             fuzz::fail("cannot create a scratch directory");
@@ -38,14 +37,12 @@ private:
     std::string path_;
 };
 
-const std::string& scratchDirectory()
-{
+const std::string& scratchDirectory() {
     static const ScratchDirectory dir;
     return dir.path();
 }
 
-bool startsWithNoCase(const std::string& line, const std::string& prefix)
-{
+bool startsWithNoCase(const std::string& line, const std::string& prefix) {
     if (line.size() < prefix.size()) {
         return false;
     }
@@ -59,8 +56,7 @@ bool startsWithNoCase(const std::string& line, const std::string& prefix)
     return true;
 }
 
-std::string modelCapture(const std::vector<std::string>& lines)
-{
+std::string modelCapture(const std::vector<std::string>& lines) {
     std::string area;
     for (const std::string& line : lines) {
         if (line.compare(0, 5, "HTTP/") == 0) {
@@ -79,8 +75,7 @@ std::string modelCapture(const std::vector<std::string>& lines)
 
 // Header lines as libcurl hands them over: each up to and including its line
 // feed; the input's last piece may lack one.
-std::vector<std::string> headerLines(const std::string& bytes)
-{
+std::vector<std::string> headerLines(const std::string& bytes) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < bytes.size()) {
@@ -92,8 +87,7 @@ std::vector<std::string> headerLines(const std::string& bytes)
     return lines;
 }
 
-void checkStoredValidator(const std::string& validator)
-{
+void checkStoredValidator(const std::string& validator) {
     const std::string& base = scratchDirectory();
     std::filesystem::remove(base + "/.validatestring");
     setup::storeValidator(base, validator);
@@ -114,8 +108,7 @@ void checkStoredValidator(const std::string& validator)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const std::vector<std::string> lines = headerLines(bytes);
     std::string area;

@@ -21,8 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<fs::path> inputsNamed(const std::vector<std::string>& args)
-{
+std::vector<fs::path> inputsNamed(const std::vector<std::string>& args) {
     std::vector<fs::path> files;
     for (const std::string& arg : args) {
         if (!fs::is_directory(arg)) {
@@ -43,8 +42,7 @@ std::vector<fs::path> inputsNamed(const std::vector<std::string>& args)
 
 }  // namespace
 
-std::size_t replayRandom(std::size_t count)
-{
+std::size_t replayRandom(std::size_t count) {
     std::mt19937_64 rng(20240611);
     std::vector<std::uint8_t> bytes;
     for (std::size_t k = 0; k < count; ++k) {
@@ -57,8 +55,7 @@ std::size_t replayRandom(std::size_t count)
     return count;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::size_t randomCount = 0;
     if (args.size() >= 2 && args[0] == "--random") {
@@ -67,7 +64,8 @@ int main(int argc, char** argv)
     }
     const std::vector<fs::path> files = inputsNamed(args);
     if (files.empty() && randomCount == 0) {
-        std::fprintf(stderr, "usage: %s [--random COUNT] FILE_OR_DIRECTORY...\n(no input found)\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--random COUNT] FILE_OR_DIRECTORY...\n(no input found)\n",
+                     argv[0]);
         return 2;
     }
     for (const fs::path& file : files) {

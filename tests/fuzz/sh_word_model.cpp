@@ -7,14 +7,23 @@
 namespace fuzz {
 namespace {
 
-bool isOperatorOrExpansion(char c)
-{
+bool isOperatorOrExpansion(char c) {
     switch (c) {
-    case '|': case '&': case ';': case '<': case '>': case '(': case ')':
-    case '$': case '`': case '*': case '?': case '[':
-        return true;
-    default:
-        return false;
+        case '|':
+        case '&':
+        case ';':
+        case '<':
+        case '>':
+        case '(':
+        case ')':
+        case '$':
+        case '`':
+        case '*':
+        case '?':
+        case '[':
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -26,8 +35,7 @@ struct Scan {
     bool inWord = false;  // a word is open (even an empty quoted one)
 };
 
-void endWord(Scan& s)
-{
+void endWord(Scan& s) {
     if (s.inWord) {
         s.fields.push_back(s.word);
     }
@@ -36,8 +44,7 @@ void endWord(Scan& s)
 }
 
 // After an opening single quote: everything up to the next one is literal.
-bool singleQuoted(Scan& s)
-{
+bool singleQuoted(Scan& s) {
     const std::size_t close = s.text.find('\'', s.at);
     if (close == std::string::npos) {
         return false;
@@ -49,8 +56,7 @@ bool singleQuoted(Scan& s)
 
 // After an opening double quote: backslash escapes only $ ` " \ and newline
 // (which then disappears); an unescaped $ or ` would expand.
-bool doubleQuoted(Scan& s)
-{
+bool doubleQuoted(Scan& s) {
     while (s.at < s.text.size()) {
         const char c = s.text[s.at++];
         if (c == '"') {
@@ -76,8 +82,7 @@ bool doubleQuoted(Scan& s)
     return false;
 }
 
-bool unquotedChar(Scan& s, char c)
-{
+bool unquotedChar(Scan& s, char c) {
     if (c == ' ' || c == '\t') {
         endWord(s);
         return true;
@@ -114,8 +119,7 @@ bool unquotedChar(Scan& s, char c)
 
 }  // namespace
 
-std::optional<std::vector<std::string>> shellFields(const std::string& text)
-{
+std::optional<std::vector<std::string>> shellFields(const std::string& text) {
     Scan s{text, 0, {}, {}, false};
     while (s.at < text.size()) {
         const char c = text[s.at++];

@@ -26,8 +26,7 @@ using Arguments = std::vector<std::string>;
 constexpr std::size_t kBatchSize = 250;
 
 // Same decoding as the quoting fuzz target: NUL separates arguments.
-Arguments splitAtNul(const std::string& bytes)
-{
+Arguments splitAtNul(const std::string& bytes) {
     Arguments args;
     std::size_t start = 0;
     for (;;) {
@@ -40,8 +39,7 @@ Arguments splitAtNul(const std::string& bytes)
     }
 }
 
-void addFileCases(const fs::path& path, std::vector<Arguments>& cases)
-{
+void addFileCases(const fs::path& path, std::vector<Arguments>& cases) {
     std::vector<fs::path> files;
     if (fs::is_directory(path)) {
         for (const auto& e : fs::directory_iterator(path)) {
@@ -60,8 +58,7 @@ void addFileCases(const fs::path& path, std::vector<Arguments>& cases)
 }
 
 // Random strings lean on the characters a shell treats specially.
-void addRandomCases(std::size_t count, std::vector<Arguments>& cases)
-{
+void addRandomCases(std::size_t count, std::vector<Arguments>& cases) {
     const std::string special = " \t\n'\"\\$`!#&()*;<=>?[]^{|}~%@,.:/-_+\r";
     std::mt19937_64 rng(20240611);
     for (std::size_t k = 0; k < count; ++k) {
@@ -70,7 +67,7 @@ void addRandomCases(std::size_t count, std::vector<Arguments>& cases)
             const std::size_t length = rng() % 24;
             for (std::size_t c = 0; c < length; ++c) {
                 const std::uint64_t pick = rng() % 4;
-                a.push_back(pick == 0 ? static_cast<char>(1 + rng() % 255)
+                a.push_back(pick == 0   ? static_cast<char>(1 + rng() % 255)
                             : pick == 1 ? static_cast<char>('a' + rng() % 26)
                                         : special[rng() % special.size()]);
             }
@@ -79,16 +76,14 @@ void addRandomCases(std::size_t count, std::vector<Arguments>& cases)
     }
 }
 
-void addSingleBytes(std::vector<Arguments>& cases)
-{
+void addSingleBytes(std::vector<Arguments>& cases) {
     for (int b = 1; b < 256; ++b) {
         cases.push_back({std::string(1, static_cast<char>(b))});
         cases.push_back({"a" + std::string(1, static_cast<char>(b)) + "b", ""});
     }
 }
 
-std::string joined(const Arguments& args)
-{
+std::string joined(const Arguments& args) {
     std::vector<char*> argv{const_cast<char*>("setup")};
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -99,9 +94,9 @@ std::string joined(const Arguments& args)
 
 // Each case is checked twice: as a joined argument list, and each non-empty
 // argument alone through quoteArgument.
-void appendCase(const Arguments& args, std::string& script, std::string& expected)
-{
-    const char* report = "printf '%s:' \"$#\"; for a do printf '%s:%s;' \"${#a}\" \"$a\"; done; echo\n";
+void appendCase(const Arguments& args, std::string& script, std::string& expected) {
+    const char* report =
+        "printf '%s:' \"$#\"; for a do printf '%s:%s;' \"${#a}\" \"$a\"; done; echo\n";
     script += "set -- " + joined(args) + "\n" + report;
     expected += std::to_string(args.size()) + ":";
     for (const std::string& a : args) {
@@ -119,12 +114,12 @@ void appendCase(const Arguments& args, std::string& script, std::string& expecte
 
 // Runs the script with /bin/sh in an empty scratch directory (so a quoting
 // fault cannot reach anything of value) and returns what it printed.
-std::string runShell(const std::string& script, const fs::path& scratch)
-{
+std::string runShell(const std::string& script, const fs::path& scratch) {
     const fs::path file = scratch / "cases.sh";
     std::ofstream(file, std::ios::binary) << script;
     const std::string command = "cd '" + scratch.string() + "' && env -i LC_ALL=C HOME='" +
-                                scratch.string() + "' PATH=/usr/bin:/bin /bin/sh cases.sh 2>/dev/null";
+                                scratch.string() +
+                                "' PATH=/usr/bin:/bin /bin/sh cases.sh 2>/dev/null";
     std::string out;
     if (std::FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[4096];
@@ -137,14 +132,14 @@ std::string runShell(const std::string& script, const fs::path& scratch)
     return out;
 }
 
-std::string shown(const Arguments& args)
-{
+std::string shown(const Arguments& args) {
     std::string out;
     for (const std::string& a : args) {
         out += out.empty() ? "[" : ", [";
         for (unsigned char c : a) {
             char hex[8];
-            std::snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7f && c != '\\' ? "%c" : "\\x%02x", c);
+            std::snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7f && c != '\\' ? "%c" : "\\x%02x",
+                          c);
             out += hex;
         }
         out += "]";
@@ -152,8 +147,7 @@ std::string shown(const Arguments& args)
     return out;
 }
 
-bool roundTrips(const std::vector<Arguments>& batch, const fs::path& scratch)
-{
+bool roundTrips(const std::vector<Arguments>& batch, const fs::path& scratch) {
     std::string script;
     std::string expected;
     for (const Arguments& args : batch) {
@@ -164,8 +158,7 @@ bool roundTrips(const std::vector<Arguments>& batch, const fs::path& scratch)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     std::vector<Arguments> cases;
     addSingleBytes(cases);
@@ -204,7 +197,7 @@ int main(int argc, char** argv)
     fs::remove_all(scratch);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("shell round trip: %zu inputs tried, %zu failures, %.1f s\n", cases.size(), failures,
-                seconds);
+    std::printf("shell round trip: %zu inputs tried, %zu failures, %.1f s\n", cases.size(),
+                failures, seconds);
     return failures == 0 ? 0 : 1;
 }

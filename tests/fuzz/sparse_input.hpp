@@ -21,8 +21,7 @@ struct SparseColumns {
 
 // Each column picks how many rows it stores and which (distinct, then
 // sorted), so every decoded matrix is well formed.
-inline SparseColumns takeSparse(ByteStream& in, std::uint64_t maxRows, std::uint64_t maxCols)
-{
+inline SparseColumns takeSparse(ByteStream& in, std::uint64_t maxRows, std::uint64_t maxCols) {
     SparseColumns x;
     x.rows = takeBelow(in, maxRows + 1);
     x.cols = takeBelow(in, maxCols + 1);
@@ -46,8 +45,7 @@ inline SparseColumns takeSparse(ByteStream& in, std::uint64_t maxRows, std::uint
     return x;
 }
 
-inline std::vector<double> takeDoubles(ByteStream& in, std::uint64_t count)
-{
+inline std::vector<double> takeDoubles(ByteStream& in, std::uint64_t count) {
     std::vector<double> v(count);
     for (double& d : v) {
         d = takeDouble(in);

@@ -41,8 +41,7 @@ template <class Body>
 struct Announced {
     Body body;
     std::uint64_t n;
-    void operator()(std::uint64_t i) const
-    {
+    void operator()(std::uint64_t i) const {
         __tsan_acquire(&startToken);
         body(i);
         __tsan_release(&doneToken);
@@ -50,8 +49,7 @@ struct Announced {
 };
 
 template <class Body>
-void runAnnounced(const Body& body)
-{
+void runAnnounced(const Body& body) {
     const Announced<Body> wrapped{body, body.n};
     __tsan_release(&startToken);
     rowmetric::runPairLoop(wrapped);
@@ -64,8 +62,7 @@ void runAnnounced(const Body& body)
 struct RacyBody {
     std::uint64_t n;
     double* out;
-    void operator()(std::uint64_t i) const
-    {
+    void operator()(std::uint64_t i) const {
         for (int k = 0; k < 5; ++k) {
             out[0] += static_cast<double>(i);
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -73,8 +70,7 @@ struct RacyBody {
     }
 };
 
-SparseColumns randomMatrix(std::uint64_t rows, std::uint64_t cols, double density, unsigned seed)
-{
+SparseColumns randomMatrix(std::uint64_t rows, std::uint64_t cols, double density, unsigned seed) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     SparseColumns x;
@@ -104,8 +100,7 @@ struct Tally {
 };
 
 template <class Body, class Kernel>
-void checkBody(const char* name, Body body, std::vector<double>& out, Kernel kernel, Tally& tally)
-{
+void checkBody(const char* name, Body body, std::vector<double>& out, Kernel kernel, Tally& tally) {
     const std::uint64_t n = body.n;
     std::vector<double> expected(out.size());
     for (std::uint64_t i = 0; i < n; ++i) {
@@ -130,8 +125,7 @@ void checkBody(const char* name, Body body, std::vector<double>& out, Kernel ker
     }
 }
 
-void checkAllBodies(const SparseColumns& x, Tally& tally)
-{
+void checkAllBodies(const SparseColumns& x, Tally& tally) {
     const std::uint64_t n = x.cols;
     const std::uint64_t m = x.rows;
     std::vector<double> out(n * (n - (n > 0)) / 2);
@@ -150,32 +144,41 @@ void checkAllBodies(const SparseColumns& x, Tally& tally)
     const double* w = weights.data();
     const double* f = u.data();
     using namespace rowmetric;
-    checkBody("euc", EucBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return eucdist(v, r, c, i, j, false); }, tally);
-    checkBody("sqe", SqeBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return eucdist(v, r, c, i, j, true); }, tally);
-    checkBody("seu", SeuBody{n, o, v, r, c, w}, out,
-              [&](auto i, auto j) { return seudist(v, r, c, i, j, w); }, tally);
-    checkBody("cit", CitBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return citdist(v, r, c, i, j); }, tally);
-    checkBody("min", MinBody{n, o, v, r, c, 3.0}, out,
-              [&](auto i, auto j) { return mindist(v, r, c, i, j, 3.0); }, tally);
-    checkBody("dot", DotBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return dotdist(v, r, c, i, j); }, tally);
-    checkBody("ham", HamBody{n, o, v, r, c, m}, out,
-              [&](auto i, auto j) { return hamdist(v, r, c, i, j, m); }, tally);
-    checkBody("jac", JacBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return jacdist(v, r, c, i, j); }, tally);
-    checkBody("che", CheBody{n, o, v, r, c}, out,
-              [&](auto i, auto j) { return chedist(v, r, c, i, j); }, tally);
-    checkBody("mah", MahBody{n, o, v, r, c, f, m}, out,
-              [&](auto i, auto j) { return mahdist(v, r, c, i, j, f, m); }, tally);
+    checkBody(
+        "euc", EucBody{n, o, v, r, c}, out,
+        [&](auto i, auto j) { return eucdist(v, r, c, i, j, false); }, tally);
+    checkBody(
+        "sqe", SqeBody{n, o, v, r, c}, out,
+        [&](auto i, auto j) { return eucdist(v, r, c, i, j, true); }, tally);
+    checkBody(
+        "seu", SeuBody{n, o, v, r, c, w}, out,
+        [&](auto i, auto j) { return seudist(v, r, c, i, j, w); }, tally);
+    checkBody(
+        "cit", CitBody{n, o, v, r, c}, out, [&](auto i, auto j) { return citdist(v, r, c, i, j); },
+        tally);
+    checkBody(
+        "min", MinBody{n, o, v, r, c, 3.0}, out,
+        [&](auto i, auto j) { return mindist(v, r, c, i, j, 3.0); }, tally);
+    checkBody(
+        "dot", DotBody{n, o, v, r, c}, out, [&](auto i, auto j) { return dotdist(v, r, c, i, j); },
+        tally);
+    checkBody(
+        "ham", HamBody{n, o, v, r, c, m}, out,
+        [&](auto i, auto j) { return hamdist(v, r, c, i, j, m); }, tally);
+    checkBody(
+        "jac", JacBody{n, o, v, r, c}, out, [&](auto i, auto j) { return jacdist(v, r, c, i, j); },
+        tally);
+    checkBody(
+        "che", CheBody{n, o, v, r, c}, out, [&](auto i, auto j) { return chedist(v, r, c, i, j); },
+        tally);
+    checkBody(
+        "mah", MahBody{n, o, v, r, c, f, m}, out,
+        [&](auto i, auto j) { return mahdist(v, r, c, i, j, f, m); }, tally);
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--racy-control") == 0) {
         std::vector<double> out(1, 0.0);
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, 4);

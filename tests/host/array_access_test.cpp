@@ -143,10 +143,8 @@ TEST(CreateNumericMatrix, EmptyResultStillHasWritableData) {
 
 TEST(CreateNumericMatrix, ImpossibleRequestsThrowInsteadOfReturningNull) {
     const std::size_t huge = std::numeric_limits<std::size_t>::max() / 4;
-    EXPECT_THROW(api::vornCreateNumericMatrix(huge, 8, vornClassDouble, vornReal),
-                 std::bad_alloc);
-    EXPECT_THROW(api::vornCreateNumericMatrix(1, huge, vornClassDouble, vornReal),
-                 std::bad_alloc);
+    EXPECT_THROW(api::vornCreateNumericMatrix(huge, 8, vornClassDouble, vornReal), std::bad_alloc);
+    EXPECT_THROW(api::vornCreateNumericMatrix(1, huge, vornClassDouble, vornReal), std::bad_alloc);
     EXPECT_THROW(api::vornCreateNumericMatrix(2, 2, vornClassStruct, vornReal),
                  std::invalid_argument);
 }

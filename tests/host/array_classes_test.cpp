@@ -26,20 +26,19 @@ std::vector<T> stored(vornClassID classId, const std::vector<double>& input) {
 }
 
 TEST(ClassConversion, SignedIntegersRoundToNearestAndSaturate) {
-    EXPECT_EQ(stored<std::int8_t>(vornClassInt8, {127.4, 127.5, -128.6, 300, -1e300, kNaN, 2.5,
-                                                  -2.5, 0.49}),
+    EXPECT_EQ(stored<std::int8_t>(vornClassInt8,
+                                  {127.4, 127.5, -128.6, 300, -1e300, kNaN, 2.5, -2.5, 0.49}),
               (std::vector<std::int8_t>{127, 127, -128, 127, -128, 0, 3, -3, 0}));
     EXPECT_EQ(stored<std::int16_t>(vornClassInt16, {32767.6, -40000, kInf, -kInf}),
               (std::vector<std::int16_t>{32767, -32768, 32767, -32768}));
     EXPECT_EQ(stored<std::int32_t>(vornClassInt32, {2147483647.4, 2147483648.0, -2147483649.0}),
               (std::vector<std::int32_t>{2147483647, 2147483647, -2147483647 - 1}));
-    EXPECT_EQ(stored<std::int64_t>(vornClassInt64,
-                                   {9223372036854775808.0, -9223372036854775808.0, -1e19,
-                                    4611686018427387904.0, kNaN}),
-              (std::vector<std::int64_t>{std::numeric_limits<std::int64_t>::max(),
-                                         std::numeric_limits<std::int64_t>::min(),
-                                         std::numeric_limits<std::int64_t>::min(),
-                                         4611686018427387904LL, 0}));
+    EXPECT_EQ(
+        stored<std::int64_t>(vornClassInt64, {9223372036854775808.0, -9223372036854775808.0, -1e19,
+                                              4611686018427387904.0, kNaN}),
+        (std::vector<std::int64_t>{
+            std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(),
+            std::numeric_limits<std::int64_t>::min(), 4611686018427387904LL, 0}));
 }
 
 TEST(ClassConversion, UnsignedIntegersClampNegativesToZero) {
@@ -70,9 +69,9 @@ TEST(ClassConversion, FloatingLogicalAndCharClasses) {
 TEST(ClassConversion, MisfittingInputIsRefused) {
     EXPECT_THROW(vornhost::makeDense(vornClassDouble, 2, 2, {1, 2, 3}), std::invalid_argument);
     EXPECT_THROW(vornhost::makeDense(vornClassCell, 1, 1, {1}), std::invalid_argument);
-    EXPECT_THROW(vornhost::makeDense(vornClassDouble, std::numeric_limits<std::size_t>::max(), 2,
-                                     {}),
-                 std::invalid_argument);
+    EXPECT_THROW(
+        vornhost::makeDense(vornClassDouble, std::numeric_limits<std::size_t>::max(), 2, {}),
+        std::invalid_argument);
     EXPECT_THROW(vornhost::makeEmpty(static_cast<vornClassID>(17)), std::invalid_argument);
 }
 

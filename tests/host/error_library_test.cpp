@@ -26,7 +26,8 @@ using UnlistedError = fl::except::Exception<UnlistedId, std::exception, void>;
 
 using Note = boost::error_info<struct NoteTag, std::string>;
 
-const char* const kTooFewText = "At least two inputs are required: the data matrix and the metric code.";
+const char* const kTooFewText =
+    "At least two inputs are required: the data matrix and the metric code.";
 
 TEST(MsgId, CopyKeepsEveryArgumentAlternative) {
     const BaseMsgID original("cat:sub", "Key",
@@ -54,9 +55,9 @@ TEST(MsgId, CopyKeepsEveryArgumentAlternative) {
 }
 
 TEST(Catalog, KnownKeysHaveTextAndOthersDoNot) {
-    for (const char* key : {"MixedInputTypes", "TooFewInputs", "TooManyOutputs", "OutputTooLarge",
-                            "BadInputType", "MissingParameter", "BadParameterSize",
-                            "UnknownMetric"}) {
+    for (const char* key :
+         {"MixedInputTypes", "TooFewInputs", "TooManyOutputs", "OutputTooLarge", "BadInputType",
+          "MissingParameter", "BadParameterSize", "UnknownMetric"}) {
         const auto text = vornhost::catalogText(std::string("qualbox:pdisthux:") + key);
         ASSERT_TRUE(text.has_value()) << key;
         EXPECT_FALSE(text->empty()) << key;

@@ -55,20 +55,35 @@ struct BrokenCase {
 
 TEST(SparseLayout, BrokenStructuresAreRefusedWithTheirReason) {
     const BrokenCase cases[] = {
-        {"too few column starts", {3, 2, {0, 2}, {0, 2, 1}}, 3,
+        {"too few column starts",
+         {3, 2, {0, 2}, {0, 2, 1}},
+         3,
          "column starts have 2 entries, expected 3"},
-        {"too many column starts", {3, 2, {0, 2, 3, 3}, {0, 2, 1}}, 3,
+        {"too many column starts",
+         {3, 2, {0, 2, 3, 3}, {0, 2, 1}},
+         3,
          "column starts have 4 entries, expected 3"},
         {"first start not zero", {3, 2, {1, 2, 3}, {0, 2, 1}}, 3, "column 0 starts at 1"},
-        {"decreasing starts", {3, 2, {0, 2, 1}, {0, 2}}, 2, "column 1 ends at 1 before its start 2"},
-        {"last start short of entries", {3, 2, {0, 2, 2}, {0, 2, 1}}, 3,
+        {"decreasing starts",
+         {3, 2, {0, 2, 1}, {0, 2}},
+         2,
+         "column 1 ends at 1 before its start 2"},
+        {"last start short of entries",
+         {3, 2, {0, 2, 2}, {0, 2, 1}},
+         3,
          "column starts end at 2 but there are 3 row indices"},
         {"value count differs", validLayout(), 2, "2 values for 3 row indices"},
-        {"row beyond m", {3, 2, {0, 2, 3}, {0, 3, 1}}, 3,
+        {"row beyond m",
+         {3, 2, {0, 2, 3}, {0, 3, 1}},
+         3,
          "entry 1 in column 0 has row 3, not below 3"},
-        {"rows descending", {3, 2, {0, 2, 3}, {2, 0, 1}}, 3,
+        {"rows descending",
+         {3, 2, {0, 2, 3}, {2, 0, 1}},
+         3,
          "entry 1 in column 0 has row 0 after row 2"},
-        {"row repeated", {3, 2, {0, 1, 3}, {0, 1, 1}}, 3,
+        {"row repeated",
+         {3, 2, {0, 1, 3}, {0, 1, 1}},
+         3,
          "entry 2 in column 1 has row 1 after row 1"},
     };
     for (const BrokenCase& c : cases) {
@@ -83,8 +98,7 @@ TEST(SparseLayout, LogicalAndComplexBuildersValidateToo) {
     SparseLayout broken = validLayout();
     broken.rowIndex = {0, 5, 1};
     EXPECT_THROW(vornhost::makeSparseLogical(broken, {true, true, true}), std::invalid_argument);
-    EXPECT_THROW(vornhost::makeSparseComplex(broken, {1, 2, 3}, {0, 0, 0}),
-                 std::invalid_argument);
+    EXPECT_THROW(vornhost::makeSparseComplex(broken, {1, 2, 3}, {0, 0, 0}), std::invalid_argument);
     EXPECT_THROW(vornhost::makeSparseComplex(validLayout(), {1, 2, 3}, {0, 0}),
                  std::invalid_argument);
 }

@@ -19,8 +19,7 @@ protected:
     ArrayPtr singleRow = vornhost::makeDense(vornClassSingle, 1, 3, {1, 1, 1});
 };
 
-TEST_F(EntryChecks, TooFewInputsComesFirst)
-{
+TEST_F(EntryChecks, TooFewInputsComesFirst) {
     expectFailure<pd::TooFewInputs>(callModule(1, {}));
     expectFailure<pd::TooFewInputs>(callModule(1, {x.get()}));
     // Before the output count and the data matrix's type.
@@ -28,14 +27,12 @@ TEST_F(EntryChecks, TooFewInputsComesFirst)
     expectFailure<pd::TooFewInputs>(callModule(2, {denseX.get()}));
 }
 
-TEST_F(EntryChecks, TooManyOutputsBeforeTheInputType)
-{
+TEST_F(EntryChecks, TooManyOutputsBeforeTheInputType) {
     expectFailure<pd::TooManyOutputs>(callModule(2, {x.get(), euc.get()}));
     expectFailure<pd::TooManyOutputs>(callModule(2, {denseX.get(), euc.get()}));
 }
 
-TEST_F(EntryChecks, DataMatrixMustBeSparseDouble)
-{
+TEST_F(EntryChecks, DataMatrixMustBeSparseDouble) {
     expectFailure<pd::BadInputType>(callModule(1, {denseX.get(), euc.get()}));
 
     vornhost::SparseLayout layout{2, 2, {0, 1, 2}, {0, 1}};
@@ -46,8 +43,7 @@ TEST_F(EntryChecks, DataMatrixMustBeSparseDouble)
     expectFailure<pd::BadInputType>(callModule(1, {denseX.get(), euc.get(), singleRow.get()}));
 }
 
-TEST_F(EntryChecks, ExtendedClassValueNeverPassesEvenWhenItResolvesToDouble)
-{
+TEST_F(EntryChecks, ExtendedClassValueNeverPassesEvenWhenItResolvesToDouble) {
     ArrayPtr extendedDense = vornhost::makeExtendedDouble(3, 4, std::vector<double>(12, 1.0));
     expectFailure<pd::BadInputType>(callModule(1, {extendedDense.get(), euc.get()}));
 
@@ -59,8 +55,7 @@ TEST_F(EntryChecks, ExtendedClassValueNeverPassesEvenWhenItResolvesToDouble)
     expectFailure<pd::BadInputType>(callModule(1, {extendedSparse.get(), euc.get()}));
 }
 
-TEST_F(EntryChecks, ThirdArgumentOfAnotherClassIsMixedInputTypes)
-{
+TEST_F(EntryChecks, ThirdArgumentOfAnotherClassIsMixedInputTypes) {
     expectFailure<pd::MixedInputTypes>(callModule(1, {x.get(), euc.get(), singleRow.get()}));
     // Even where the metric never reads it, and before the metric is known
     // to be unrecognised or the parameter's size is looked at.
@@ -71,16 +66,14 @@ TEST_F(EntryChecks, ThirdArgumentOfAnotherClassIsMixedInputTypes)
     expectFailure<pd::MixedInputTypes>(callModule(1, {x.get(), seu.get(), shortInt.get()}));
 }
 
-TEST_F(EntryChecks, EmptyThirdArgumentOfAnyClassIsNotClassChecked)
-{
+TEST_F(EntryChecks, EmptyThirdArgumentOfAnyClassIsNotClassChecked) {
     for (vornClassID cls : {vornClassSingle, vornClassInt32, vornClassChar, vornClassCell}) {
         ArrayPtr empty = vornhost::makeEmpty(cls);
         expectResult(callModule(1, {x.get(), euc.get(), empty.get()}), 6);
     }
 }
 
-TEST_F(EntryChecks, UnrecognisedCodesAreRejected)
-{
+TEST_F(EntryChecks, UnrecognisedCodesAreRejected) {
     for (const char* text : {"eu", "EUC", "Euc", "", "e", "xyz", "mh", "ma h"}) {
         ArrayPtr code = vornhost::makeText(text);
         SCOPED_TRACE(text);
@@ -88,8 +81,7 @@ TEST_F(EntryChecks, UnrecognisedCodesAreRejected)
     }
 }
 
-TEST_F(EntryChecks, CodeThatIsNotTextMatchesNothing)
-{
+TEST_F(EntryChecks, CodeThatIsNotTextMatchesNothing) {
     // A valid call first leaves "euc" in the stack memory the next call's
     // code buffer occupies, so a buffer not cleared would still select it.
     expectResult(callModule(1, {x.get(), euc.get()}), 6);
@@ -100,26 +92,27 @@ TEST_F(EntryChecks, CodeThatIsNotTextMatchesNothing)
     expectFailure<pd::UnknownMetric>(callModule(1, {x.get(), cell.get()}));
 }
 
-TEST_F(EntryChecks, WeightedMetricsNeedTheirParameter)
-{
+TEST_F(EntryChecks, WeightedMetricsNeedTheirParameter) {
     ArrayPtr emptyDouble = vornhost::makeEmpty(vornClassDouble);
     ArrayPtr emptySingle = vornhost::makeEmpty(vornClassSingle);
     for (const char* text : {"seu", "mah"}) {
         SCOPED_TRACE(text);
         ArrayPtr code = vornhost::makeText(text);
         expectFailure<pd::MissingParameter>(callModule(1, {x.get(), code.get()}));
-        expectFailure<pd::MissingParameter>(callModule(1, {x.get(), code.get(), emptyDouble.get()}));
-        expectFailure<pd::MissingParameter>(callModule(1, {x.get(), code.get(), emptySingle.get()}));
+        expectFailure<pd::MissingParameter>(
+            callModule(1, {x.get(), code.get(), emptyDouble.get()}));
+        expectFailure<pd::MissingParameter>(
+            callModule(1, {x.get(), code.get(), emptySingle.get()}));
     }
 }
 
-TEST_F(EntryChecks, ParameterSmallerThanTheMetricReadsIsRejected)
-{
+TEST_F(EntryChecks, ParameterSmallerThanTheMetricReadsIsRejected) {
     ArrayPtr seu = vornhost::makeText("seu");
     ArrayPtr mah = vornhost::makeText("mah");
     ArrayPtr twoWeights = vornhost::makeDense(vornClassDouble, 2, 1, {1, 1});
     ArrayPtr threeWeights = vornhost::makeDense(vornClassDouble, 1, 3, {1, 1, 1});
-    ArrayPtr eightElements = vornhost::makeDense(vornClassDouble, 2, 4, std::vector<double>(8, 1.0));
+    ArrayPtr eightElements =
+        vornhost::makeDense(vornClassDouble, 2, 4, std::vector<double>(8, 1.0));
     ArrayPtr nineElements = vornhost::makeDense(vornClassDouble, 1, 9, std::vector<double>(9, 1.0));
 
     expectFailure<pd::BadParameterSize>(callModule(1, {x.get(), seu.get(), twoWeights.get()}));
@@ -129,8 +122,7 @@ TEST_F(EntryChecks, ParameterSmallerThanTheMetricReadsIsRejected)
     expectResult(callModule(1, {x.get(), mah.get(), nineElements.get()}), 6);
 }
 
-TEST_F(EntryChecks, SparseParameterMustStoreEveryElement)
-{
+TEST_F(EntryChecks, SparseParameterMustStoreEveryElement) {
     ArrayPtr seu = vornhost::makeText("seu");
     // Three weights with a zero: only two entries stored.
     ArrayPtr partial = sparseFromDense(3, 1, {1, 0, 2});
@@ -143,8 +135,7 @@ TEST_F(EntryChecks, SparseParameterMustStoreEveryElement)
     expectResult(callModule(1, {x.get(), seu.get(), full.get()}), 6);
 }
 
-TEST_F(EntryChecks, MinkowskiExponentMustBeOneValue)
-{
+TEST_F(EntryChecks, MinkowskiExponentMustBeOneValue) {
     ArrayPtr min = vornhost::makeText("min");
     ArrayPtr two = vornhost::makeDense(vornClassDouble, 1, 2, {2, 3});
     expectFailure<pd::BadParameterSize>(callModule(1, {x.get(), min.get(), two.get()}));
@@ -152,16 +143,15 @@ TEST_F(EntryChecks, MinkowskiExponentMustBeOneValue)
     expectFailure<pd::BadParameterSize>(callModule(1, {x.get(), min.get(), twoSingles.get()}));
 }
 
-TEST_F(EntryChecks, ValidCallsReportNothing)
-{
+TEST_F(EntryChecks, ValidCallsReportNothing) {
     expectResult(callModule(1, {x.get(), euc.get()}), 6);
     ArrayPtr ignored = vornhost::makeText("anything");
     expectResult(callModule(1, {x.get(), euc.get(), vornhost::makeEmpty(vornClassDouble).get(),
-                                ignored.get()}), 6);
+                                ignored.get()}),
+                 6);
 }
 
-TEST_F(EntryChecks, NoOutputRequestedStillFillsTheFirstSlot)
-{
+TEST_F(EntryChecks, NoOutputRequestedStillFillsTheFirstSlot) {
     const Outcome outcome = callModule(0, {x.get(), euc.get()});
     expectResult(outcome, 6);
     EXPECT_TRUE(outcome.outputTouched);

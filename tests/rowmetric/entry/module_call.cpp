@@ -4,8 +4,8 @@
 
 namespace entrytest {
 
-vornhost::ArrayPtr sparseFromDense(std::size_t m, std::size_t n, const std::vector<double>& colMajor)
-{
+vornhost::ArrayPtr sparseFromDense(std::size_t m, std::size_t n,
+                                   const std::vector<double>& colMajor) {
     vornhost::SparseLayout layout;
     layout.m = m;
     layout.n = n;
@@ -24,8 +24,7 @@ vornhost::ArrayPtr sparseFromDense(std::size_t m, std::size_t n, const std::vect
     return vornhost::makeSparseDouble(layout, std::move(values));
 }
 
-vornhost::ArrayPtr emptySparse(std::size_t m, std::size_t n)
-{
+vornhost::ArrayPtr emptySparse(std::size_t m, std::size_t n) {
     vornhost::SparseLayout layout;
     layout.m = m;
     layout.n = n;
@@ -33,8 +32,7 @@ vornhost::ArrayPtr emptySparse(std::size_t m, std::size_t n)
     return vornhost::makeSparseDouble(layout, {});
 }
 
-Outcome callModule(int outputCount, const std::vector<const vornArray*>& inputs)
-{
+Outcome callModule(int outputCount, const std::vector<const vornArray*>& inputs) {
     static vornArray sentinelArray{};
     vornArray* outputs[1] = {&sentinelArray};
     vornhost::takeReportedErrors();  // start from a clean record
@@ -57,8 +55,7 @@ Outcome callModule(int outputCount, const std::vector<const vornArray*>& inputs)
     return outcome;
 }
 
-void expectResult(const Outcome& outcome, std::uint64_t pairs)
-{
+void expectResult(const Outcome& outcome, std::uint64_t pairs) {
     EXPECT_TRUE(outcome.reported.empty());
     ASSERT_FALSE(outcome.threw) << outcome.thrownErrorId;
     ASSERT_TRUE(outcome.result) << "outputs[0] was not set";
@@ -70,11 +67,11 @@ void expectResult(const Outcome& outcome, std::uint64_t pairs)
     EXPECT_EQ(matrix::detail::noninlined::vorn_array_api::vornGetN(r), pairs);
 }
 
-std::vector<double> resultValues(const Outcome& outcome)
-{
+std::vector<double> resultValues(const Outcome& outcome) {
     const vornArray* r = outcome.result.get();
     const auto* data = static_cast<const double*>(vornGetRealData(r));
-    return std::vector<double>(data, data + matrix::detail::noninlined::vorn_array_api::vornGetN(r));
+    return std::vector<double>(data,
+                               data + matrix::detail::noninlined::vorn_array_api::vornGetN(r));
 }
 
 }  // namespace entrytest

@@ -16,7 +16,8 @@
 namespace entrytest {
 
 // A sparse double matrix holding the non-zeros of a column-major dense one.
-vornhost::ArrayPtr sparseFromDense(std::size_t m, std::size_t n, const std::vector<double>& colMajor);
+vornhost::ArrayPtr sparseFromDense(std::size_t m, std::size_t n,
+                                   const std::vector<double>& colMajor);
 
 // An m x n sparse double matrix with no stored entries.
 vornhost::ArrayPtr emptySparse(std::size_t m, std::size_t n);
@@ -26,9 +27,9 @@ struct Outcome {
     bool threw = false;
     std::type_index thrownType = typeid(void);  // dynamic class of what came out
     std::string thrownErrorId;
-    bool argumentsEmpty = false;                // the thrown msg id's argument list
-    bool outputTouched = false;                 // outputs[0] changed
-    vornhost::ArrayPtr result;                  // outputs[0] when set
+    bool argumentsEmpty = false;  // the thrown msg id's argument list
+    bool outputTouched = false;   // outputs[0] changed
+    vornhost::ArrayPtr result;    // outputs[0] when set
 };
 
 // Calls huxFunction with outputs[0] preset to a sentinel.
@@ -38,8 +39,7 @@ Outcome callModule(int outputCount, const std::vector<const vornArray*>& inputs)
 // exception of K's exact class came out with that identifier and no message
 // arguments, and outputs[0] kept its sentinel.
 template <class K>
-void expectFailure(const Outcome& outcome)
-{
+void expectFailure(const Outcome& outcome) {
     const std::string id = "qualbox:pdisthux:" + K{}.key();
     ASSERT_EQ(outcome.reported.size(), 1u) << "expected exactly one host error " << id;
     EXPECT_EQ(outcome.reported[0].identifier, id);

@@ -18,8 +18,7 @@ using VersionFn = void (*)(std::int32_t*, std::int32_t*);
 
 class LoadedModule : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         handle = dlopen(ROWMETRIC_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle, nullptr) << dlerror();
         entry = reinterpret_cast<EntryFn>(dlsym(handle, "huxFunction"));
@@ -28,14 +27,12 @@ protected:
         ASSERT_NE(version, nullptr);
         vornhost::takeReportedErrors();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (handle != nullptr) dlclose(handle);
     }
 
     // One input: always TooFewInputs.
-    void raiseTooFewInputs()
-    {
+    void raiseTooFewInputs() {
         vornArray* outputs[1] = {nullptr};
         const vornArray* inputs[1] = {code.get()};
         entry(1, outputs, 1, inputs);
@@ -47,15 +44,13 @@ protected:
     vornhost::ArrayPtr code = vornhost::makeText("euc");
 };
 
-TEST_F(LoadedModule, InternalFunctionsAreNotVisible)
-{
+TEST_F(LoadedModule, InternalFunctionsAreNotVisible) {
     EXPECT_EQ(dlsym(handle, "distfun"), nullptr);
     EXPECT_EQ(dlsym(handle, "_ZN9rowmetric7distfunEiPP12vornArray_tagiPPKS0_"), nullptr);
     EXPECT_EQ(dlsym(handle, "_ZN9rowmetric11matchMetricERKSt5arrayIcLm4EE"), nullptr);
 }
 
-TEST_F(LoadedModule, ReportsItsVersions)
-{
+TEST_F(LoadedModule, ReportsItsVersions) {
     std::int32_t release = 0;
     std::int32_t api = 0;
     version(&release, &api);
@@ -63,8 +58,7 @@ TEST_F(LoadedModule, ReportsItsVersions)
     EXPECT_EQ(api, 0x07300000);
 }
 
-TEST_F(LoadedModule, CaughtAsTheHostsMessageException)
-{
+TEST_F(LoadedModule, CaughtAsTheHostsMessageException) {
     try {
         raiseTooFewInputs();
         FAIL() << "no exception";
@@ -77,8 +71,7 @@ TEST_F(LoadedModule, CaughtAsTheHostsMessageException)
     EXPECT_EQ(reported[0].identifier, "qualbox:pdisthux:TooFewInputs");
 }
 
-TEST_F(LoadedModule, CaughtAsStandardException)
-{
+TEST_F(LoadedModule, CaughtAsStandardException) {
     try {
         raiseTooFewInputs();
         FAIL() << "no exception";
@@ -89,14 +82,12 @@ TEST_F(LoadedModule, CaughtAsStandardException)
     }
 }
 
-TEST_F(LoadedModule, CaughtAsTheExactClass)
-{
+TEST_F(LoadedModule, CaughtAsTheExactClass) {
     using Exact = fl::except::Exception<qualbox::pdisthux::TooFewInputs, std::exception, void>;
     EXPECT_THROW(raiseTooFewInputs(), Exact);
 }
 
-TEST_F(LoadedModule, ComputesDistances)
-{
+TEST_F(LoadedModule, ComputesDistances) {
     vornhost::SparseLayout layout{3, 3, {0, 1, 2, 2}, {0, 2}};
     vornhost::ArrayPtr x = vornhost::makeSparseDouble(layout, {3.0, 4.0});
     vornArray* outputs[1] = {nullptr};

@@ -24,23 +24,20 @@ using Keys = ::testing::Types<pd::MixedInputTypes, pd::TooFewInputs, pd::TooMany
 class KeyNames {
 public:
     template <class K>
-    static std::string GetName(int)
-    {
+    static std::string GetName(int) {
         return K{}.key();
     }
 };
 
 TYPED_TEST_SUITE(RaiseTest, Keys, KeyNames);
 
-std::string identifierOf(const resource_core::BaseMsgID& id)
-{
+std::string identifierOf(const resource_core::BaseMsgID& id) {
     return id.catalog() + ":" + id.key();
 }
 
 // Raises K and returns the exact-class exception that came out.
 template <class K>
-pd::ErrorOf<K> raiseAndCatch()
-{
+pd::ErrorOf<K> raiseAndCatch() {
     try {
         pd::raise(K{});
     } catch (const pd::ErrorOf<K>& e) {
@@ -49,8 +46,7 @@ pd::ErrorOf<K> raiseAndCatch()
     throw std::logic_error("raise returned");
 }
 
-TYPED_TEST(RaiseTest, MessageIdentifierNamesCatalogAndKeyWithoutArguments)
-{
+TYPED_TEST(RaiseTest, MessageIdentifierNamesCatalogAndKeyWithoutArguments) {
     const TypeParam id;
     EXPECT_EQ(id.catalog(), "qualbox:pdisthux");
     EXPECT_TRUE(id.arguments().empty());
@@ -58,8 +54,7 @@ TYPED_TEST(RaiseTest, MessageIdentifierNamesCatalogAndKeyWithoutArguments)
     static_assert(!std::is_polymorphic_v<TypeParam>);
 }
 
-TYPED_TEST(RaiseTest, HostSeesTheErrorThenTheExactClassIsThrown)
-{
+TYPED_TEST(RaiseTest, HostSeesTheErrorThenTheExactClassIsThrown) {
     vornhost::takeReportedErrors();
     const std::string expectedId = identifierOf(TypeParam{});
 
@@ -82,8 +77,7 @@ TYPED_TEST(RaiseTest, HostSeesTheErrorThenTheExactClassIsThrown)
     EXPECT_STREQ(asHost.what(), text->c_str());
 }
 
-TYPED_TEST(RaiseTest, CatchableThroughHostAndStandardBases)
-{
+TYPED_TEST(RaiseTest, CatchableThroughHostAndStandardBases) {
     EXPECT_THROW(pd::raise(TypeParam{}), fl::except::IMsgIDException);
     EXPECT_THROW(pd::raise(TypeParam{}), fl::except::IUserException);
     EXPECT_THROW(pd::raise(TypeParam{}), std::exception);
@@ -91,8 +85,7 @@ TYPED_TEST(RaiseTest, CatchableThroughHostAndStandardBases)
     vornhost::takeReportedErrors();
 }
 
-TYPED_TEST(RaiseTest, CloneThenRethrowKeepsClassAndIdentifiers)
-{
+TYPED_TEST(RaiseTest, CloneThenRethrowKeepsClassAndIdentifiers) {
     const pd::ErrorOf<TypeParam> original = raiseAndCatch<TypeParam>();
     vornhost::takeReportedErrors();
 
@@ -110,8 +103,7 @@ TYPED_TEST(RaiseTest, CloneThenRethrowKeepsClassAndIdentifiers)
     EXPECT_TRUE(vornhost::takeReportedErrors().empty()) << "rethrow must not report again";
 }
 
-TEST(RaiseKeys, IdentifiersAreTheCatalogAndKeyByteForByte)
-{
+TEST(RaiseKeys, IdentifiersAreTheCatalogAndKeyByteForByte) {
     EXPECT_EQ(identifierOf(pd::MixedInputTypes{}), "qualbox:pdisthux:MixedInputTypes");
     EXPECT_EQ(identifierOf(pd::TooFewInputs{}), "qualbox:pdisthux:TooFewInputs");
     EXPECT_EQ(identifierOf(pd::TooManyOutputs{}), "qualbox:pdisthux:TooManyOutputs");

@@ -22,27 +22,26 @@ constexpr std::size_t kObs = 5;
 
 // Column-major 4 x 5 data with shared, disjoint and empty columns.
 const std::vector<double> kData = {
-    0.5, 0, -1.0, 2.0,   //
-    0, 0, 0, 0,          //
-    0.5, 1.5, 0, 2.0,    //
-    -3.0, 0, 0.25, 0,    //
-    0.1, 0.2, 0.3, 0.4,  //
+    0.5,  0,   -1.0, 2.0,  //
+    0,    0,   0,    0,    //
+    0.5,  1.5, 0,    2.0,  //
+    -3.0, 0,   0.25, 0,    //
+    0.1,  0.2, 0.3,  0.4,  //
 };
 const std::vector<double> kWeights = {1.0, 0.5, 2.0, 0.25};
 // Upper-triangular inverse factor, column-major.
 const std::vector<double> kInvFactor = {
-    1.0, 0, 0, 0,       //
-    0.5, 2.0, 0, 0,     //
-    -1.0, 0.25, 1.5, 0, //
-    0.3, -0.2, 0.1, 0.8,
+    1.0,  0,    0,   0,  //
+    0.5,  2.0,  0,   0,  //
+    -1.0, 0.25, 1.5, 0,  //
+    0.3,  -0.2, 0.1, 0.8,
 };
 
-using PairKernel = std::function<double(const double*, const std::uint64_t*,
-                                        const std::uint64_t*, std::uint64_t, std::uint64_t)>;
+using PairKernel = std::function<double(const double*, const std::uint64_t*, const std::uint64_t*,
+                                        std::uint64_t, std::uint64_t)>;
 
 // The kernel's value for every pair, in condensed order.
-std::vector<double> expectedDistances(const vornArray* x, const PairKernel& kernel)
-{
+std::vector<double> expectedDistances(const vornArray* x, const PairKernel& kernel) {
     const auto* values = static_cast<const double*>(vornGetRealData(x));
     std::vector<double> out;
     for (std::uint64_t i = 0; i < kObs; ++i) {
@@ -54,8 +53,7 @@ std::vector<double> expectedDistances(const vornArray* x, const PairKernel& kern
 }
 
 // Bitwise equality, so NaN results compare as equal to NaN.
-void expectSameBits(const std::vector<double>& actual, const std::vector<double>& expected)
-{
+void expectSameBits(const std::vector<double>& actual, const std::vector<double>& expected) {
     ASSERT_EQ(actual.size(), expected.size());
     for (std::size_t k = 0; k < actual.size(); ++k) {
         EXPECT_EQ(std::memcmp(&actual[k], &expected[k], sizeof(double)), 0)
@@ -70,8 +68,7 @@ protected:
     ArrayPtr invFactor = vornhost::makeDense(vornClassDouble, kVars, kVars, kInvFactor);
     ArrayPtr exponent = vornhost::makeScalar(3.0);
 
-    std::vector<double> run(const std::string& code, const vornArray* param = nullptr)
-    {
+    std::vector<double> run(const std::string& code, const vornArray* param = nullptr) {
         ArrayPtr text = vornhost::makeText(code);
         std::vector<const vornArray*> inputs = {x.get(), text.get()};
         if (param != nullptr) {
@@ -83,8 +80,7 @@ protected:
     }
 };
 
-TEST_F(Results, EveryCodeGivesItsKernelsValues)
-{
+TEST_F(Results, EveryCodeGivesItsKernelsValues) {
     using namespace rowmetric;
     const double* w = kWeights.data();
     const double* u = kInvFactor.data();
@@ -94,18 +90,30 @@ TEST_F(Results, EveryCodeGivesItsKernelsValues)
         PairKernel kernel;
     };
     const Case cases[] = {
-        {"euc", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return eucdist(v, r, c, i, j, false); }},
-        {"sqe", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return eucdist(v, r, c, i, j, true); }},
-        {"seu", weights.get(), [w](auto v, auto r, auto c, auto i, auto j) { return seudist(v, r, c, i, j, w); }},
-        {"cit", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return citdist(v, r, c, i, j); }},
-        {"min", exponent.get(), [](auto v, auto r, auto c, auto i, auto j) { return mindist(v, r, c, i, j, 3.0); }},
-        {"cos", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return dotdist(v, r, c, i, j); }},
-        {"cor", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return dotdist(v, r, c, i, j); }},
-        {"spe", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return dotdist(v, r, c, i, j); }},
-        {"ham", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return hamdist(v, r, c, i, j, kVars); }},
-        {"jac", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return jacdist(v, r, c, i, j); }},
-        {"che", nullptr, [](auto v, auto r, auto c, auto i, auto j) { return chedist(v, r, c, i, j); }},
-        {"mah", invFactor.get(), [u](auto v, auto r, auto c, auto i, auto j) { return mahdist(v, r, c, i, j, u, kVars); }},
+        {"euc", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return eucdist(v, r, c, i, j, false); }},
+        {"sqe", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return eucdist(v, r, c, i, j, true); }},
+        {"seu", weights.get(),
+         [w](auto v, auto r, auto c, auto i, auto j) { return seudist(v, r, c, i, j, w); }},
+        {"cit", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return citdist(v, r, c, i, j); }},
+        {"min", exponent.get(),
+         [](auto v, auto r, auto c, auto i, auto j) { return mindist(v, r, c, i, j, 3.0); }},
+        {"cos", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return dotdist(v, r, c, i, j); }},
+        {"cor", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return dotdist(v, r, c, i, j); }},
+        {"spe", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return dotdist(v, r, c, i, j); }},
+        {"ham", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return hamdist(v, r, c, i, j, kVars); }},
+        {"jac", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return jacdist(v, r, c, i, j); }},
+        {"che", nullptr,
+         [](auto v, auto r, auto c, auto i, auto j) { return chedist(v, r, c, i, j); }},
+        {"mah", invFactor.get(),
+         [u](auto v, auto r, auto c, auto i, auto j) { return mahdist(v, r, c, i, j, u, kVars); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
@@ -113,8 +121,7 @@ TEST_F(Results, EveryCodeGivesItsKernelsValues)
     }
 }
 
-TEST_F(Results, CodesPickDifferentMetrics)
-{
+TEST_F(Results, CodesPickDifferentMetrics) {
     // Guards against a code falling through to another body.
     EXPECT_NE(run("euc"), run("sqe"));
     EXPECT_NE(run("euc"), run("cit"));
@@ -122,21 +129,18 @@ TEST_F(Results, CodesPickDifferentMetrics)
     EXPECT_NE(run("cit"), run("che"));
 }
 
-TEST_F(Results, InnerProductCodesAreIdentical)
-{
+TEST_F(Results, InnerProductCodesAreIdentical) {
     const std::vector<double> cos = run("cos");
     expectSameBits(run("cor"), cos);
     expectSameBits(run("spe"), cos);
 }
 
-TEST_F(Results, LongerTextSelectsByItsFirstThreeLetters)
-{
+TEST_F(Results, LongerTextSelectsByItsFirstThreeLetters) {
     expectSameBits(run("euclidean"), run("euc"));
     expectSameBits(run("minkowski", exponent.get()), run("min", exponent.get()));
 }
 
-TEST_F(Results, MinkowskiExponentOfAnyClass)
-{
+TEST_F(Results, MinkowskiExponentOfAnyClass) {
     const std::vector<double> cube = run("min", exponent.get());
     ArrayPtr single = vornhost::makeDense(vornClassSingle, 1, 1, {3.0});
     expectSameBits(run("min", single.get()), cube);
@@ -150,8 +154,7 @@ TEST_F(Results, MinkowskiExponentOfAnyClass)
     expectSameBits(run("min"), expectedDistances(x.get(), zeroExponent));
 }
 
-TEST_F(Results, WorkedExampleOfTwoSingleEntryColumns)
-{
+TEST_F(Results, WorkedExampleOfTwoSingleEntryColumns) {
     // Column 0 holds 3 at row 2, column 1 holds 4 at row 5; six variables.
     std::vector<double> data(12, 0.0);
     data[2] = 3.0;
@@ -183,8 +186,7 @@ TEST_F(Results, WorkedExampleOfTwoSingleEntryColumns)
     EXPECT_EQ(single("mah", eye.get()), 5.0);
 }
 
-TEST_F(Results, FewerThanTwoObservationsGiveAnEmptyRow)
-{
+TEST_F(Results, FewerThanTwoObservationsGiveAnEmptyRow) {
     for (std::size_t n : {0u, 1u}) {
         x = emptySparse(3, n);
         ArrayPtr code = vornhost::makeText("euc");
@@ -192,8 +194,7 @@ TEST_F(Results, FewerThanTwoObservationsGiveAnEmptyRow)
     }
 }
 
-TEST_F(Results, PendingDimensionsOfTheDataMatrixAreCompleted)
-{
+TEST_F(Results, PendingDimensionsOfTheDataMatrixAreCompleted) {
     // Read uncompleted, the first dimension is absurdly large: "ham" would
     // divide by it and "seu" would find its four weights too few.
     const std::vector<double> hamming = run("ham");
@@ -204,8 +205,7 @@ TEST_F(Results, PendingDimensionsOfTheDataMatrixAreCompleted)
     expectSameBits(run("seu", weights.get()), weighted);
 }
 
-TEST_F(Results, ComplexDataMatrixUsesItsRealPart)
-{
+TEST_F(Results, ComplexDataMatrixUsesItsRealPart) {
     const std::vector<double> expected = run("euc");
     vornhost::SparseLayout layout;
     layout.m = kVars;
@@ -221,28 +221,26 @@ TEST_F(Results, ComplexDataMatrixUsesItsRealPart)
     expectSameBits(run("euc"), expected);
 }
 
-TEST_F(Results, ParameterWithExtendedClassResolvingToDouble)
-{
+TEST_F(Results, ParameterWithExtendedClassResolvingToDouble) {
     const std::vector<double> expected = run("seu", weights.get());
     ArrayPtr extended = vornhost::makeExtendedDouble(1, kVars, kWeights);
     expectSameBits(run("seu", extended.get()), expected);
 }
 
-TEST_F(Results, FullyStoredSparseParameterReadsLikeDense)
-{
+TEST_F(Results, FullyStoredSparseParameterReadsLikeDense) {
     const std::vector<double> expected = run("mah", invFactor.get());
     std::vector<double> filled = kInvFactor;
     for (double& v : filled) {
         if (v == 0.0) v = 9.0;  // below the diagonal: never read
     }
-    const std::vector<double> sameResult = run("mah", vornhost::makeDense(vornClassDouble, kVars, kVars, filled).get());
+    const std::vector<double> sameResult =
+        run("mah", vornhost::makeDense(vornClassDouble, kVars, kVars, filled).get());
     expectSameBits(sameResult, expected);
     ArrayPtr sparseFull = sparseFromDense(kVars, kVars, filled);
     expectSameBits(run("mah", sparseFull.get()), expected);
 }
 
-TEST(ApiVersion, ReportsReleaseAndArrayInterface)
-{
+TEST(ApiVersion, ReportsReleaseAndArrayInterface) {
     std::int32_t release = 0;
     std::int32_t version = 0;
     huxfilerequiredapiversion(&release, &version);

@@ -17,8 +17,8 @@
 namespace {
 
 using fastpathtest::Csc;
-using fastpathtest::Values;
 using fastpathtest::randomCsc;
+using fastpathtest::Values;
 namespace rm = rowmetric;
 
 constexpr int kThreadCounts[] = {1, 2, 8};
@@ -28,8 +28,7 @@ std::uint64_t pairCount(std::uint64_t n) { return n < 2 ? 0 : n * (n - 1) / 2; }
 // Runs `run` on a body whose output is a fresh buffer pre-filled with a
 // marker, so a pair left unwritten shows up as a difference.
 template <class Body, class Run>
-std::vector<double> evaluate(Body body, std::uint64_t n, Run run)
-{
+std::vector<double> evaluate(Body body, std::uint64_t n, Run run) {
     std::vector<double> out(pairCount(n) + 1, -12345.0);
     body.out = out.data();
     run(body);
@@ -37,8 +36,7 @@ std::vector<double> evaluate(Body body, std::uint64_t n, Run run)
 }
 
 // Index of the first element whose bits differ, or -1.
-long firstDifference(const std::vector<double>& a, const std::vector<double>& b)
-{
+long firstDifference(const std::vector<double>& a, const std::vector<double>& b) {
     for (std::size_t k = 0; k < a.size(); ++k) {
         if (std::memcmp(&a[k], &b[k], sizeof(double)) != 0) {
             return static_cast<long>(k);
@@ -50,8 +48,7 @@ long firstDifference(const std::vector<double>& a, const std::vector<double>& b)
 // The plain loop at one thread is the reference; `run` (runPairs unless
 // given) must match it at every thread count.
 template <class Body, class Run>
-void expectSameBitsFrom(const Body& body, const std::string& what, Run fastRun)
-{
+void expectSameBitsFrom(const Body& body, const std::string& what, Run fastRun) {
     std::vector<double> reference;
     {
         tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
@@ -69,16 +66,14 @@ void expectSameBitsFrom(const Body& body, const std::string& what, Run fastRun)
 }
 
 template <class Body>
-void expectSameBits(const Body& body, const std::string& what)
-{
+void expectSameBits(const Body& body, const std::string& what) {
     expectSameBitsFrom(body, what, [](const auto& b) { rm::runPairs(b); });
 }
 
 // The shared-row sweeps called directly, whether or not runPairs would
 // choose them for this matrix.
 template <class Body, class Sweep>
-void expectSweepSameBits(const Body& body, const std::string& what, Sweep sweep)
-{
+void expectSweepSameBits(const Body& body, const std::string& what, Sweep sweep) {
     expectSameBitsFrom(body, what, [&sweep](const Body& b) {
         const rm::MatrixShape shape = rm::measureMatrix(b.rowIndex, b.colStart, b.n);
         const rm::RowIndex index = rm::buildRowIndex(b.values, b.rowIndex, b.colStart, shape);
@@ -86,15 +81,13 @@ void expectSweepSameBits(const Body& body, const std::string& what, Sweep sweep)
     });
 }
 
-void expectInnerProductSweep(const rm::DotBody& body, const std::string& what)
-{
+void expectInnerProductSweep(const rm::DotBody& body, const std::string& what) {
     expectSameBits(body, what);
-    expectSweepSameBits(body, what + " (sweep)",
-                        [](const rm::DotBody& b, const rm::MatrixShape& shape,
-                           const rm::RowIndex& index) {
-                            rm::runInnerProductSweep(b.values, b.rowIndex, b.colStart, shape,
-                                                     index, b.out);
-                        });
+    expectSweepSameBits(
+        body, what + " (sweep)",
+        [](const rm::DotBody& b, const rm::MatrixShape& shape, const rm::RowIndex& index) {
+            rm::runInnerProductSweep(b.values, b.rowIndex, b.colStart, shape, index, b.out);
+        });
 }
 
 struct Shape {
@@ -111,23 +104,20 @@ const Shape kShapes[] = {
     {12, 2, 0.5, 5},   {12, 1, 0.5, 6}, {40, 17, 1.0, 7},
 };
 
-std::string describe(const Shape& s)
-{
+std::string describe(const Shape& s) {
     return std::to_string(s.rows) + "x" + std::to_string(s.cols) + " density " +
            std::to_string(s.density);
 }
 
 // Matrices here are small enough for the row index, so runPairs takes the
 // fast path and the comparison really tests it.
-void requireFastPathApplies(const Csc& m)
-{
+void requireFastPathApplies(const Csc& m) {
     const rm::MatrixShape shape = rm::measureMatrix(m.rowIndex.data(), m.colStart.data(), m.cols());
     ASSERT_TRUE(rm::rowIndexAffordable(shape));
 }
 
 template <class Body>
-Body bodyOn(const Csc& m)
-{
+Body bodyOn(const Csc& m) {
     Body body{};
     body.n = m.cols();
     body.values = m.values.data();
@@ -136,8 +126,7 @@ Body bodyOn(const Csc& m)
     return body;
 }
 
-std::vector<double> randomWeights(std::uint64_t rows, std::uint64_t seed)
-{
+std::vector<double> randomWeights(std::uint64_t rows, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(-0.5, 2.0);
     std::vector<double> w(rows);
@@ -150,8 +139,7 @@ std::vector<double> randomWeights(std::uint64_t rows, std::uint64_t seed)
     return w;
 }
 
-TEST(OrderedFolds, SumsOfSquaresMatchTheKernel)
-{
+TEST(OrderedFolds, SumsOfSquaresMatchTheKernel) {
     for (const Shape& s : kShapes) {
         const Csc m = randomCsc(s.rows, s.cols, s.density, s.seed);
         requireFastPathApplies(m);
@@ -164,8 +152,7 @@ TEST(OrderedFolds, SumsOfSquaresMatchTheKernel)
     }
 }
 
-TEST(OrderedFolds, AbsoluteSumsPowersAndMaximumMatchTheKernel)
-{
+TEST(OrderedFolds, AbsoluteSumsPowersAndMaximumMatchTheKernel) {
     for (const Shape& s : kShapes) {
         const Csc m = randomCsc(s.rows, s.cols, s.density, s.seed + 100);
         requireFastPathApplies(m);
@@ -179,8 +166,7 @@ TEST(OrderedFolds, AbsoluteSumsPowersAndMaximumMatchTheKernel)
     }
 }
 
-TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp)
-{
+TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp) {
     for (const Shape& s : kShapes) {
         const Csc raw = randomCsc(s.rows, s.cols, s.density, s.seed + 200);
         requireFastPathApplies(raw);
@@ -196,8 +182,7 @@ TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp)
 // partial blocks and panels, one row, sums beyond the clamp, NaN, infinities,
 // and unit columns whose sums sit at or just around 1.0 or spread over [-1, 1],
 // where any other order of additions shows in the bits.
-TEST(DenseInnerProducts, MatchTheKernel)
-{
+TEST(DenseInnerProducts, MatchTheKernel) {
     const Shape dense[] = {{40, 17, 1.0, 7}, {1, 9, 1.0, 8}, {3, 2, 1.0, 9}, {64, 37, 1.0, 10}};
     for (const Shape& s : dense) {
         const Csc raw = fastpathtest::denseCsc(s.rows, s.cols, s.seed + 600);
@@ -206,8 +191,8 @@ TEST(DenseInnerProducts, MatchTheKernel)
         ASSERT_TRUE(rm::fullyStored(shape)) << describe(s);
         expectSameBits(bodyOn<rm::DotBody>(raw), "dense dot raw " + describe(s));
         for (const Values kind : {Values::binary, Values::finite}) {
-            const Csc unit =
-                fastpathtest::unitColumns(fastpathtest::denseCsc(s.rows, s.cols, s.seed + 700, kind));
+            const Csc unit = fastpathtest::unitColumns(
+                fastpathtest::denseCsc(s.rows, s.cols, s.seed + 700, kind));
             expectSameBits(bodyOn<rm::DotBody>(unit), "dense dot unit " + describe(s));
         }
     }
@@ -216,8 +201,7 @@ TEST(DenseInnerProducts, MatchTheKernel)
         rm::measureMatrix(sparse.rowIndex.data(), sparse.colStart.data(), sparse.cols())));
 }
 
-TEST(SharedRowSweeps, DifferCountsMatchTheKernel)
-{
+TEST(SharedRowSweeps, DifferCountsMatchTheKernel) {
     for (const Shape& s : kShapes) {
         for (Values kind : {Values::wild, Values::binary}) {
             const Csc m = randomCsc(s.rows, s.cols, s.density, s.seed + 400, kind);
@@ -226,28 +210,25 @@ TEST(SharedRowSweeps, DifferCountsMatchTheKernel)
             ham.nvars = s.rows;
             expectSameBits(ham, "ham " + describe(s));
             expectSameBits(bodyOn<rm::JacBody>(m), "jac " + describe(s));
-            expectSweepSameBits(ham, "ham (sweep) " + describe(s),
-                                [](const rm::HamBody& b, const rm::MatrixShape& shape,
-                                   const rm::RowIndex& index) {
-                                    rm::runCountSweep(b.values, b.rowIndex, b.colStart, shape,
-                                                      index, b.out, rm::CountDistance::hamming,
-                                                      b.nvars);
-                                });
-            expectSweepSameBits(bodyOn<rm::JacBody>(m), "jac (sweep) " + describe(s),
-                                [](const rm::JacBody& b, const rm::MatrixShape& shape,
-                                   const rm::RowIndex& index) {
-                                    rm::runCountSweep(b.values, b.rowIndex, b.colStart, shape,
-                                                      index, b.out, rm::CountDistance::jaccard,
-                                                      0);
-                                });
+            expectSweepSameBits(
+                ham, "ham (sweep) " + describe(s),
+                [](const rm::HamBody& b, const rm::MatrixShape& shape, const rm::RowIndex& index) {
+                    rm::runCountSweep(b.values, b.rowIndex, b.colStart, shape, index, b.out,
+                                      rm::CountDistance::hamming, b.nvars);
+                });
+            expectSweepSameBits(
+                bodyOn<rm::JacBody>(m), "jac (sweep) " + describe(s),
+                [](const rm::JacBody& b, const rm::MatrixShape& shape, const rm::RowIndex& index) {
+                    rm::runCountSweep(b.values, b.rowIndex, b.colStart, shape, index, b.out,
+                                      rm::CountDistance::jaccard, 0);
+                });
         }
     }
 }
 
 // Sparse columns share few rows and take the sweep; fully stored columns
 // share every row, where the merge walk is as cheap, and keep the pair loop.
-TEST(SharedRowSweeps, ChosenOnlyWhereTheyMakeFewerSteps)
-{
+TEST(SharedRowSweeps, ChosenOnlyWhereTheyMakeFewerSteps) {
     const Csc sparse = randomCsc(2000, 300, 0.01, 16);
     const Csc dense = randomCsc(50, 300, 1.0, 17);
     for (const auto& [m, expected] : {std::pair{&sparse, true}, std::pair{&dense, false}}) {
@@ -259,8 +240,7 @@ TEST(SharedRowSweeps, ChosenOnlyWhereTheyMakeFewerSteps)
     }
 }
 
-TEST(Mahalanobis, QuadraticFormsMatchTheKernel)
-{
+TEST(Mahalanobis, QuadraticFormsMatchTheKernel) {
     for (const Shape& s : kShapes) {
         const Csc m = randomCsc(s.rows, s.cols, s.density, s.seed + 500);
         const std::vector<double> u = fastpathtest::randomUpperFactor(s.rows, s.seed);
@@ -271,8 +251,7 @@ TEST(Mahalanobis, QuadraticFormsMatchTheKernel)
     }
 }
 
-TEST(Mahalanobis, FactorTooLargeToCopyIsReadInPlace)
-{
+TEST(Mahalanobis, FactorTooLargeToCopyIsReadInPlace) {
     const std::uint64_t rows = rm::kMaxTransposedVars + 3;
     const Csc m = randomCsc(rows, 7, 0.002, 11);
     const std::vector<double> u = fastpathtest::randomUpperFactor(rows, 12);
@@ -282,8 +261,7 @@ TEST(Mahalanobis, FactorTooLargeToCopyIsReadInPlace)
     expectSameBits(body, "mah with a large factor");
 }
 
-TEST(EdgeCases, NoPairsAndEmptyColumns)
-{
+TEST(EdgeCases, NoPairsAndEmptyColumns) {
     const Csc none = randomCsc(5, 0, 0.5, 13);
     expectSameBits(bodyOn<rm::EucBody>(none), "euc without observations");
     const Csc empty = randomCsc(5, 30, 0.0, 14);
@@ -298,8 +276,7 @@ TEST(EdgeCases, NoPairsAndEmptyColumns)
 
 // Rows spread over a range far beyond the stored entries: the row index is
 // not built, and runPairs must still give the kernels' bits.
-TEST(EdgeCases, SparseRowRangeFallsBackToThePairLoop)
-{
+TEST(EdgeCases, SparseRowRangeFallsBackToThePairLoop) {
     const Csc m = randomCsc(50, 40, 0.1, 15, Values::wild, std::uint64_t{1} << 36);
     const rm::MatrixShape shape = rm::measureMatrix(m.rowIndex.data(), m.colStart.data(), m.cols());
     EXPECT_FALSE(rm::rowIndexAffordable(shape));
@@ -307,4 +284,4 @@ TEST(EdgeCases, SparseRowRangeFallsBackToThePairLoop)
     expectSameBits(bodyOn<rm::JacBody>(m), "jac over a sparse row range");
 }
 
-} // namespace
+}  // namespace

@@ -24,8 +24,7 @@ enum class Values { wild, binary, finite };
 // small integers that make equal values meet at the same row.
 // binary: stored 0 and 1 only, as presence/absence data arrives.
 // finite: reals of both signs, where the order of a sum shows in its bits.
-inline double drawValue(std::mt19937_64& rng, Values kind)
-{
+inline double drawValue(std::mt19937_64& rng, Values kind) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double u = unit(rng);
     if (kind == Values::binary) {
@@ -47,8 +46,7 @@ inline double drawValue(std::mt19937_64& rng, Values kind)
 // Each column picks its density from {0, density/4, density, 3·density}
 // (capped at 1), so empty and crowded columns sit next to ordinary ones.
 inline Csc randomCsc(std::uint64_t rows, std::uint64_t cols, double density, std::uint64_t seed,
-                     Values kind = Values::wild, std::uint64_t rowStride = 1)
-{
+                     Values kind = Values::wild, std::uint64_t rowStride = 1) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double choices[] = {0.0, density / 4, density, density * 3};
@@ -69,8 +67,7 @@ inline Csc randomCsc(std::uint64_t rows, std::uint64_t cols, double density, std
 
 // Every column stores every row, as data arrive after centring or ranking.
 inline Csc denseCsc(std::uint64_t rows, std::uint64_t cols, std::uint64_t seed,
-                    Values kind = Values::wild)
-{
+                    Values kind = Values::wild) {
     std::mt19937_64 rng(seed);
     Csc m;
     m.rows = rows;
@@ -86,8 +83,7 @@ inline Csc denseCsc(std::uint64_t rows, std::uint64_t cols, std::uint64_t seed,
 
 // Columns scaled to unit length, as a caller prepares data for "cos"; then
 // sums of products land near 1.0 and exercise the clamp.
-inline Csc unitColumns(Csc m)
-{
+inline Csc unitColumns(Csc m) {
     for (std::uint64_t c = 0; c < m.cols(); ++c) {
         double norm = 0.0;
         for (std::uint64_t p = m.colStart[c]; p < m.colStart[c + 1]; ++p) {
@@ -104,8 +100,7 @@ inline Csc unitColumns(Csc m)
 
 // A random m-by-m matrix in column-major order; the lower triangle is filled
 // with NaN, which must never be read.
-inline std::vector<double> randomUpperFactor(std::uint64_t m, std::uint64_t seed)
-{
+inline std::vector<double> randomUpperFactor(std::uint64_t m, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     std::vector<double> u(m * m, std::numeric_limits<double>::quiet_NaN());
@@ -117,4 +112,4 @@ inline std::vector<double> randomUpperFactor(std::uint64_t m, std::uint64_t seed
     return u;
 }
 
-} // namespace fastpathtest
+}  // namespace fastpathtest

@@ -60,7 +60,8 @@ TEST(MatrixMarketRead, CoordinateRealSortsRowsWithinColumnsAndSumsDuplicatesInFi
 }
 
 TEST(MatrixMarketRead, IntegerPatternCrlfAndMissingFinalNewline) {
-    const CscMatrix ints = parseOk("%%MatrixMarket matrix coordinate integer general\r\n2 2 3\r\n2 2 -4\r\n1 2 9\r\n2 2 1");
+    const CscMatrix ints = parseOk(
+        "%%MatrixMarket matrix coordinate integer general\r\n2 2 3\r\n2 2 -4\r\n1 2 9\r\n2 2 1");
     EXPECT_EQ(ints.colStart, (std::vector<std::uint64_t>{0, 0, 2}));
     EXPECT_EQ(ints.rowIndex, (std::vector<std::uint64_t>{0, 1}));
     EXPECT_EQ(ints.values, (std::vector<double>{9.0, -3.0}));
@@ -72,7 +73,8 @@ TEST(MatrixMarketRead, IntegerPatternCrlfAndMissingFinalNewline) {
     EXPECT_EQ(pattern.values, (std::vector<double>{1.0, 1.0}));
 
     // Banner words other than the marker are case-insensitive.
-    const CscMatrix upper = parseOk("%%MatrixMarket MATRIX Coordinate REAL General\n1 1 1\n1 1 5\n");
+    const CscMatrix upper =
+        parseOk("%%MatrixMarket MATRIX Coordinate REAL General\n1 1 1\n1 1 5\n");
     EXPECT_EQ(upper.values, (std::vector<double>{5.0}));
 }
 
@@ -95,12 +97,14 @@ TEST(MatrixMarketRead, ArrayFormatIsColumnMajorAndKeepsOnlyNonZeros) {
 }
 
 TEST(MatrixMarketRead, SymmetricAndSkewFilesAreExpanded) {
-    const CscMatrix sym = parseOk("%%MatrixMarket matrix coordinate real symmetric\n3 3 3\n1 1 4\n3 1 2\n3 2 5\n");
+    const CscMatrix sym =
+        parseOk("%%MatrixMarket matrix coordinate real symmetric\n3 3 3\n1 1 4\n3 1 2\n3 2 5\n");
     EXPECT_EQ(sym.colStart, (std::vector<std::uint64_t>{0, 2, 3, 5}));
     EXPECT_EQ(sym.rowIndex, (std::vector<std::uint64_t>{0, 2, 2, 0, 1}));
     EXPECT_EQ(sym.values, (std::vector<double>{4, 2, 5, 2, 5}));
 
-    const CscMatrix skew = parseOk("%%MatrixMarket matrix coordinate real skew-symmetric\n2 2 1\n2 1 3\n");
+    const CscMatrix skew =
+        parseOk("%%MatrixMarket matrix coordinate real skew-symmetric\n2 2 1\n2 1 3\n");
     EXPECT_EQ(skew.rowIndex, (std::vector<std::uint64_t>{1, 0}));
     EXPECT_EQ(skew.values, (std::vector<double>{3, -3}));
 
@@ -134,11 +138,14 @@ TEST(MatrixMarketRead, MalformedFilesNameTheLine) {
         {"empty file", "", 1, "banner"},
         {"no banner", "3 3 1\n1 1 1\n", 1, "banner"},
         {"banner marker misspelt", "%%MatrixMarkt matrix coordinate real general\n", 1, "banner"},
-        {"banner too short", "%%MatrixMarket matrix coordinate real\n1 1 1\n", 1, "FORMAT FIELD SYMMETRY"},
-        {"banner trailing text", "%%MatrixMarket matrix coordinate real general extra\n", 1, "'extra'"},
+        {"banner too short", "%%MatrixMarket matrix coordinate real\n1 1 1\n", 1,
+         "FORMAT FIELD SYMMETRY"},
+        {"banner trailing text", "%%MatrixMarket matrix coordinate real general extra\n", 1,
+         "'extra'"},
         {"object", "%%MatrixMarket vector coordinate real general\n", 1, "object"},
         {"format", "%%MatrixMarket matrix sparse real general\n", 1, "format 'sparse'"},
-        {"complex field", "%%MatrixMarket matrix coordinate complex general\n", 1, "field 'complex'"},
+        {"complex field", "%%MatrixMarket matrix coordinate complex general\n", 1,
+         "field 'complex'"},
         {"array pattern", "%%MatrixMarket matrix array pattern general\n", 1, "field 'pattern'"},
         {"hermitian", "%%MatrixMarket matrix coordinate real hermitian\n", 1, "symmetry"},
         {"size line missing", kCoordReal + "% only comments\n\n", 4, "size line"},
@@ -148,7 +155,8 @@ TEST(MatrixMarketRead, MalformedFilesNameTheLine) {
         {"size too many", kCoordReal + "3 3 1 1\n", 2, "after the size line"},
         {"array size too many", kArrayReal + "3 3 9\n", 2, "after the size line"},
         {"array size overflows", kArrayReal + "1099511627776 16777216\n", 2, "64 bits"},
-        {"symmetric not square", "%%MatrixMarket matrix coordinate real symmetric\n2 3 1\n", 2, "square"},
+        {"symmetric not square", "%%MatrixMarket matrix coordinate real symmetric\n2 3 1\n", 2,
+         "square"},
         {"row 0", kCoordReal + "3 3 1\n0 1 1\n", 3, "row index '0'"},
         {"row beyond M", kCoordReal + "3 3 2\n1 1 1\n4 1 1\n", 4, "row index '4' is not in 1..3"},
         {"column 0", kCoordReal + "3 3 1\n1 0 1\n", 3, "column index '0'"},
@@ -164,8 +172,11 @@ TEST(MatrixMarketRead, MalformedFilesNameTheLine) {
         {"pattern with value", kCoordPattern + "3 3 1\n1 1 1\n", 3, "unexpected text"},
         {"integer field fraction", kCoordInt + "3 3 1\n1 1 1.5\n", 3, "not an integer"},
         {"integer overflow", kCoordInt + "3 3 1\n1 1 99999999999999999999\n", 3, "out of range"},
-        {"symmetric above diagonal", "%%MatrixMarket matrix coordinate real symmetric\n3 3 1\n1 2 1\n", 3, "below the diagonal"},
-        {"skew diagonal", "%%MatrixMarket matrix coordinate real skew-symmetric\n3 3 1\n2 2 1\n", 3, "below the diagonal"},
+        {"symmetric above diagonal",
+         "%%MatrixMarket matrix coordinate real symmetric\n3 3 1\n1 2 1\n", 3,
+         "below the diagonal"},
+        {"skew diagonal", "%%MatrixMarket matrix coordinate real skew-symmetric\n3 3 1\n2 2 1\n", 3,
+         "below the diagonal"},
         {"array too few", kArrayReal + "2 2\n1\n2\n3\n", 6, "after 3 of 4"},
         {"array too many", kArrayReal + "1 2\n1\n2\n3\n", 5, "more entries"},
         {"array two per line", kArrayReal + "2 1\n1 2\n", 3, "one value per line"},
@@ -215,14 +226,22 @@ TEST(MatrixMarketRead, ArbitraryBytesGiveAMatrixOrAnError) {
         const int edits = 1 + static_cast<int>(rng() % 3);
         for (int e = 0; e < edits; ++e) {
             const std::size_t at = text.empty() ? 0 : rng() % text.size();
-            const char c = round % 3 == 0 ? static_cast<char>(rng() & 0xff) : alphabet[rng() % alphabet.size()];
+            const char c = round % 3 == 0 ? static_cast<char>(rng() & 0xff)
+                                          : alphabet[rng() % alphabet.size()];
             switch (rng() % 3) {
-            case 0: if (!text.empty()) text[at] = c; break;
-            case 1: text.insert(at, 1, c); break;
-            default: if (!text.empty()) text.erase(at, 1 + rng() % 8); break;
+                case 0:
+                    if (!text.empty()) text[at] = c;
+                    break;
+                case 1:
+                    text.insert(at, 1, c);
+                    break;
+                default:
+                    if (!text.empty()) text.erase(at, 1 + rng() % 8);
+                    break;
             }
         }
-        const std::size_t lines = 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+        const std::size_t lines =
+            1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
         MarketResult result = parseMatrixMarket(text, "f", limits);
         if (const auto* error = std::get_if<MarketError>(&result)) {
             ASSERT_GE(error->line, 1u) << text;

@@ -24,7 +24,8 @@ CscMatrix sample() {
 
 std::vector<double> column(const CscMatrix& m, std::uint64_t c) {
     std::vector<double> dense(m.rows, 0.0);
-    for (std::uint64_t k = m.colStart[c]; k < m.colStart[c + 1]; ++k) dense[m.rowIndex[k]] = m.values[k];
+    for (std::uint64_t k = m.colStart[c]; k < m.colStart[c + 1]; ++k)
+        dense[m.rowIndex[k]] = m.values[k];
     return dense;
 }
 
@@ -87,8 +88,8 @@ RunOptions parsedOk(const std::vector<std::string>& args) {
 }
 
 TEST(CommandLine, OptionsAnywhereAfterModuleInBothSpellings) {
-    const RunOptions o = parsedOk({"m.so", "--threads", "3", "x.mtx", "--out=r.txt", "min", "--binary",
-                                   "--nargout=0", "--param-class", "int16", "-2.5"});
+    const RunOptions o = parsedOk({"m.so", "--threads", "3", "x.mtx", "--out=r.txt", "min",
+                                   "--binary", "--nargout=0", "--param-class", "int16", "-2.5"});
     EXPECT_EQ(o.modulePath, "m.so");
     EXPECT_EQ(o.matrixPath, "x.mtx");
     EXPECT_EQ(o.code, "min");
@@ -105,18 +106,18 @@ TEST(CommandLine, OptionsAnywhereAfterModuleInBothSpellings) {
 
 TEST(CommandLine, BadCommandLinesAreRefused) {
     const std::vector<std::vector<std::string>> bad = {
-        {},                                        // no module
-        {"m.so", "--frobnicate"},                  // unknown option
-        {"m.so", "--out"},                         // missing value
-        {"m.so", "--threads", "0"},                // out of range
-        {"m.so", "--threads", "two"},              // not a number
-        {"m.so", "--threads", "2x"},               // trailing text
+        {},                            // no module
+        {"m.so", "--frobnicate"},      // unknown option
+        {"m.so", "--out"},             // missing value
+        {"m.so", "--threads", "0"},    // out of range
+        {"m.so", "--threads", "two"},  // not a number
+        {"m.so", "--threads", "2x"},   // trailing text
         {"m.so", "--nargout", "-1"},
         {"m.so", "--param-class", "float"},
-        {"m.so", "--binary=yes"},                  // flag with a value
-        {"m.so", "a", "b", "c", "d"},              // too many arguments
-        {"m.so", "x.mtx", "euc", "--prepare"},     // prepare for a code that needs none
-        {"m.so", "--prepare"},                     // prepare with no matrix
+        {"m.so", "--binary=yes"},               // flag with a value
+        {"m.so", "a", "b", "c", "d"},           // too many arguments
+        {"m.so", "x.mtx", "euc", "--prepare"},  // prepare for a code that needs none
+        {"m.so", "--prepare"},                  // prepare with no matrix
     };
     for (const auto& args : bad) {
         auto parsed = parseCommandLine(args);

@@ -24,8 +24,7 @@ struct Reference {
     double diff(std::uint64_t r) const { return m.at(r, i) - m.at(r, j); }
 
     template <class Term>
-    double sum(Term term) const
-    {
+    double sum(Term term) const {
         double acc = 0.0;
         for (std::uint64_t r = 0; r < m.rows; ++r) {
             if (inUnion(r)) {
@@ -34,23 +33,21 @@ struct Reference {
         }
         return acc;
     }
-    double euc(bool squared) const
-    {
+    double euc(bool squared) const {
         const double s = sum([](std::uint64_t, double d) { return d * d; });
         return squared ? s : std::sqrt(s);
     }
-    double seu(const double* w) const
-    {
+    double seu(const double* w) const {
         return std::sqrt(sum([w](std::uint64_t r, double d) { return d * (w[r] * d); }));
     }
-    double cit() const { return sum([](std::uint64_t, double d) { return std::fabs(d); }); }
-    double min(double p) const
-    {
+    double cit() const {
+        return sum([](std::uint64_t, double d) { return std::fabs(d); });
+    }
+    double min(double p) const {
         return std::pow(sum([p](std::uint64_t, double d) { return std::pow(std::fabs(d), p); }),
                         1.0 / p);
     }
-    double che() const
-    {
+    double che() const {
         double best = 0.0;
         for (std::uint64_t r = 0; r < m.rows; ++r) {
             if (inUnion(r)) {
@@ -59,8 +56,7 @@ struct Reference {
         }
         return best;
     }
-    double dot() const
-    {
+    double dot() const {
         double acc = 0.0;
         for (std::uint64_t r = 0; r < m.rows; ++r) {
             if (m.has(r, i) && m.has(r, j)) {
@@ -71,8 +67,7 @@ struct Reference {
     }
     // A row stored in one column only differs whatever its value (a stored 0
     // included); a row stored in both differs unless the difference is 0.
-    std::uint64_t differing() const
-    {
+    std::uint64_t differing() const {
         std::uint64_t n = 0;
         for (std::uint64_t r = 0; r < m.rows; ++r) {
             const bool one = m.has(r, i) != m.has(r, j);
@@ -80,8 +75,7 @@ struct Reference {
         }
         return n;
     }
-    std::uint64_t unionSize() const
-    {
+    std::uint64_t unionSize() const {
         std::uint64_t n = 0;
         for (std::uint64_t r = 0; r < m.rows; ++r) {
             n += inUnion(r);
@@ -90,8 +84,7 @@ struct Reference {
     }
     double ham() const { return double(differing()) / double(m.rows); }
     double jac() const { return double(differing()) / double(unionSize()); }
-    double mah(const double* u) const
-    {
+    double mah(const double* u) const {
         if (unionSize() == 0) {
             return 0.0;
         }
@@ -114,8 +107,7 @@ struct Extras {
     std::vector<double> upper;  // lower triangle NaN: reading it would poison the result
 };
 
-Extras randomExtras(std::uint64_t rows, std::uint64_t seed)
-{
+Extras randomExtras(std::uint64_t rows, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     Extras e;
@@ -133,8 +125,7 @@ Extras randomExtras(std::uint64_t rows, std::uint64_t seed)
 
 // Runs fn(i, j) for every ordered pair, i != j, of a few random matrices.
 void forRandomPairs(bool wild, const std::function<void(const Csc&, const Dense&, const Extras&,
-                                                       std::uint64_t, std::uint64_t)>& fn)
-{
+                                                        std::uint64_t, std::uint64_t)>& fn) {
     for (std::uint64_t seed = 1; seed <= 4; ++seed) {
         const Csc m = randomCsc(9 + seed * 3, 24, seed * 7919, wild);
         const Dense d = densify(m);
@@ -151,11 +142,10 @@ void forRandomPairs(bool wild, const std::function<void(const Csc&, const Dense&
 
 class KernelsMatchDenseReference : public ::testing::TestWithParam<bool> {};
 
-TEST_P(KernelsMatchDenseReference, BitForBit)
-{
+TEST_P(KernelsMatchDenseReference, BitForBit) {
     using namespace rowmetric;
-    forRandomPairs(GetParam(), [](const Csc& m, const Dense& d, const Extras& e,
-                                  std::uint64_t i, std::uint64_t j) {
+    forRandomPairs(GetParam(), [](const Csc& m, const Dense& d, const Extras& e, std::uint64_t i,
+                                  std::uint64_t j) {
         const Reference ref{d, i, j};
         const double* v = m.values.data();
         const std::uint64_t* ri = m.rowIndex.data();
@@ -163,7 +153,8 @@ TEST_P(KernelsMatchDenseReference, BitForBit)
         SCOPED_TRACE(::testing::Message() << "columns " << i << "," << j << " rows " << m.rows);
         EXPECT_TRUE(sameBits(ref.euc(false), eucdist(v, ri, cs, i, j, false)));
         EXPECT_TRUE(sameBits(ref.euc(true), eucdist(v, ri, cs, i, j, true)));
-        EXPECT_TRUE(sameBits(ref.seu(e.weights.data()), seudist(v, ri, cs, i, j, e.weights.data())));
+        EXPECT_TRUE(
+            sameBits(ref.seu(e.weights.data()), seudist(v, ri, cs, i, j, e.weights.data())));
         EXPECT_TRUE(sameBits(ref.cit(), citdist(v, ri, cs, i, j)));
         for (double p : {0.0, 0.5, 1.0, 2.0, 3.0, -1.0, kInf}) {
             EXPECT_TRUE(sameBits(ref.min(p), mindist(v, ri, cs, i, j, p))) << "p = " << p;
@@ -172,16 +163,15 @@ TEST_P(KernelsMatchDenseReference, BitForBit)
         EXPECT_TRUE(sameBits(ref.dot(), dotdist(v, ri, cs, i, j)));
         EXPECT_TRUE(sameBits(ref.ham(), hamdist(v, ri, cs, i, j, m.rows)));
         EXPECT_TRUE(sameBits(ref.jac(), jacdist(v, ri, cs, i, j)));
-        EXPECT_TRUE(sameBits(ref.mah(e.upper.data()),
-                             mahdist(v, ri, cs, i, j, e.upper.data(), m.rows)));
+        EXPECT_TRUE(
+            sameBits(ref.mah(e.upper.data()), mahdist(v, ri, cs, i, j, e.upper.data(), m.rows)));
     });
 }
 
 INSTANTIATE_TEST_SUITE_P(FiniteAndWild, KernelsMatchDenseReference, ::testing::Bool());
 
 // Swapping the columns flips only the sign of every difference.
-TEST(KernelSymmetry, SwappedColumnsGiveIdenticalBits)
-{
+TEST(KernelSymmetry, SwappedColumnsGiveIdenticalBits) {
     using namespace rowmetric;
     forRandomPairs(true, [](const Csc& m, const Dense&, const Extras& e, std::uint64_t i,
                             std::uint64_t j) {
@@ -198,26 +188,26 @@ TEST(KernelSymmetry, SwappedColumnsGiveIdenticalBits)
         EXPECT_TRUE(sameBits(dotdist(v, ri, cs, i, j), dotdist(v, ri, cs, j, i)));
         EXPECT_TRUE(sameBits(hamdist(v, ri, cs, i, j, m.rows), hamdist(v, ri, cs, j, i, m.rows)));
         EXPECT_TRUE(sameBits(jacdist(v, ri, cs, i, j), jacdist(v, ri, cs, j, i)));
-        EXPECT_TRUE(sameBits(mahdist(v, ri, cs, i, j, u, m.rows), mahdist(v, ri, cs, j, i, u, m.rows)));
+        EXPECT_TRUE(
+            sameBits(mahdist(v, ri, cs, i, j, u, m.rows), mahdist(v, ri, cs, j, i, u, m.rows)));
     });
 }
 
 // With U the identity, t_k is d_k itself and the quadratic form is the plain
 // sum of squares in the same order: on finite data exactly the Euclidean distance.
-TEST(MahalanobisKernel, IdentityFactorEqualsEuclidean)
-{
+TEST(MahalanobisKernel, IdentityFactorEqualsEuclidean) {
     using namespace rowmetric;
-    forRandomPairs(false, [](const Csc& m, const Dense&, const Extras&, std::uint64_t i,
-                             std::uint64_t j) {
-        std::vector<double> identity(m.rows * m.rows, 0.0);
-        for (std::uint64_t k = 0; k < m.rows; ++k) {
-            identity[k * m.rows + k] = 1.0;
-        }
-        const double* v = m.values.data();
-        EXPECT_TRUE(sameBits(eucdist(v, m.rowIndex.data(), m.colStart.data(), i, j, false),
-                             mahdist(v, m.rowIndex.data(), m.colStart.data(), i, j,
-                                     identity.data(), m.rows)));
-    });
+    forRandomPairs(
+        false, [](const Csc& m, const Dense&, const Extras&, std::uint64_t i, std::uint64_t j) {
+            std::vector<double> identity(m.rows * m.rows, 0.0);
+            for (std::uint64_t k = 0; k < m.rows; ++k) {
+                identity[k * m.rows + k] = 1.0;
+            }
+            const double* v = m.values.data();
+            EXPECT_TRUE(sameBits(
+                eucdist(v, m.rowIndex.data(), m.colStart.data(), i, j, false),
+                mahdist(v, m.rowIndex.data(), m.colStart.data(), i, j, identity.data(), m.rows)));
+        });
 }
 
-} // namespace
+}  // namespace

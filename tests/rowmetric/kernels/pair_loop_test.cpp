@@ -20,22 +20,19 @@ using namespace kerneltest;
 using namespace rowmetric;
 
 // A NaN with a payload no kernel produces, to spot positions never written.
-double sentinel()
-{
+double sentinel() {
     const std::uint64_t bits = 0x7ff4dead0000beefULL;
     double d;
     std::memcpy(&d, &bits, sizeof d);
     return d;
 }
 
-bool isSentinel(double d)
-{
+bool isSentinel(double d) {
     const double s = sentinel();
     return std::memcmp(&d, &s, sizeof d) == 0;
 }
 
-std::vector<double> runBody(const std::function<void(double*)>& run, std::uint64_t n)
-{
+std::vector<double> runBody(const std::function<void(double*)>& run, std::uint64_t n) {
     std::vector<double> out(n * (n - 1) / 2, sentinel());
     run(out.data());
     return out;
@@ -45,8 +42,7 @@ struct LoopData {
     Csc m = randomCsc(40, 300, 2024, false);
     std::vector<double> weights = std::vector<double>(40, 0.5);
     std::vector<double> upper;
-    LoopData()
-    {
+    LoopData() {
         std::mt19937_64 rng(7);
         std::uniform_real_distribution<double> unit(-1.0, 1.0);
         upper.resize(40 * 40);
@@ -59,8 +55,7 @@ struct LoopData {
 // Runs one body type over the data, at thread limits 1, 2 and 8 and twice at
 // each, and checks every run against a serial kernel call per pair.
 template <class Body, class Kernel>
-void checkBody(const LoopData& d, Body body, Kernel kernel)
-{
+void checkBody(const LoopData& d, Body body, Kernel kernel) {
     const std::uint64_t n = d.m.cols();
     std::vector<double> expected(n * (n - 1) / 2);
     for (std::uint64_t i = 0; i < n; ++i) {
@@ -79,13 +74,13 @@ void checkBody(const LoopData& d, Body body, Kernel kernel)
         ASSERT_EQ(out.size(), expected.size());
         for (std::size_t k = 0; k < out.size(); ++k) {
             ASSERT_FALSE(isSentinel(out[k])) << "position " << k << " not written";
-            ASSERT_TRUE(sameBits(expected[k], out[k])) << "position " << k << ", " << threads << " threads";
+            ASSERT_TRUE(sameBits(expected[k], out[k]))
+                << "position " << k << ", " << threads << " threads";
         }
     }
 }
 
-TEST(PairLoop, AllBodiesMatchSerialKernelsAtAnyThreadCount)
-{
+TEST(PairLoop, AllBodiesMatchSerialKernelsAtAnyThreadCount) {
     const LoopData d;
     const std::uint64_t n = d.m.cols();
     const std::uint64_t rows = d.m.rows;
@@ -95,30 +90,46 @@ TEST(PairLoop, AllBodiesMatchSerialKernelsAtAnyThreadCount)
     const double* w = d.weights.data();
     const double* u = d.upper.data();
     using U64 = std::uint64_t;
-    checkBody(d, EucBody{n, nullptr, v, ri, cs}, [&](U64 i, U64 j) { return eucdist(v, ri, cs, i, j, false); });
-    checkBody(d, SqeBody{n, nullptr, v, ri, cs}, [&](U64 i, U64 j) { return eucdist(v, ri, cs, i, j, true); });
-    checkBody(d, SeuBody{n, nullptr, v, ri, cs, w}, [&](U64 i, U64 j) { return seudist(v, ri, cs, i, j, w); });
-    checkBody(d, CitBody{n, nullptr, v, ri, cs}, [&](U64 i, U64 j) { return citdist(v, ri, cs, i, j); });
-    checkBody(d, MinBody{n, nullptr, v, ri, cs, 1.5}, [&](U64 i, U64 j) { return mindist(v, ri, cs, i, j, 1.5); });
-    checkBody(d, DotBody{n, nullptr, v, ri, cs}, [&](U64 i, U64 j) { return dotdist(v, ri, cs, i, j); });
-    checkBody(d, HamBody{n, nullptr, v, ri, cs, rows}, [&](U64 i, U64 j) { return hamdist(v, ri, cs, i, j, rows); });
-    checkBody(d, JacBody{n, nullptr, v, ri, cs}, [&](U64 i, U64 j) { return jacdist(v, ri, cs, i, j); });
-    checkBody(d, CheBody{n, nullptr, v, ri, cs}, [&](U64 i, U64 j) { return chedist(v, ri, cs, i, j); });
-    checkBody(d, MahBody{n, nullptr, v, ri, cs, u, rows}, [&](U64 i, U64 j) { return mahdist(v, ri, cs, i, j, u, rows); });
+    checkBody(d, EucBody{n, nullptr, v, ri, cs},
+              [&](U64 i, U64 j) { return eucdist(v, ri, cs, i, j, false); });
+    checkBody(d, SqeBody{n, nullptr, v, ri, cs},
+              [&](U64 i, U64 j) { return eucdist(v, ri, cs, i, j, true); });
+    checkBody(d, SeuBody{n, nullptr, v, ri, cs, w},
+              [&](U64 i, U64 j) { return seudist(v, ri, cs, i, j, w); });
+    checkBody(d, CitBody{n, nullptr, v, ri, cs},
+              [&](U64 i, U64 j) { return citdist(v, ri, cs, i, j); });
+    checkBody(d, MinBody{n, nullptr, v, ri, cs, 1.5},
+              [&](U64 i, U64 j) { return mindist(v, ri, cs, i, j, 1.5); });
+    checkBody(d, DotBody{n, nullptr, v, ri, cs},
+              [&](U64 i, U64 j) { return dotdist(v, ri, cs, i, j); });
+    checkBody(d, HamBody{n, nullptr, v, ri, cs, rows},
+              [&](U64 i, U64 j) { return hamdist(v, ri, cs, i, j, rows); });
+    checkBody(d, JacBody{n, nullptr, v, ri, cs},
+              [&](U64 i, U64 j) { return jacdist(v, ri, cs, i, j); });
+    checkBody(d, CheBody{n, nullptr, v, ri, cs},
+              [&](U64 i, U64 j) { return chedist(v, ri, cs, i, j); });
+    checkBody(d, MahBody{n, nullptr, v, ri, cs, u, rows},
+              [&](U64 i, U64 j) { return mahdist(v, ri, cs, i, j, u, rows); });
 }
 
 // Column c holds 2^c at row 0, so every pair of four has its own city-block
 // distance 2^j - 2^i and the output shows which pair went where.
-TEST(PairLoop, CondensedPlacement)
-{
+TEST(PairLoop, CondensedPlacement) {
     const Csc m = fromColumns(1, {{{0, 1.0}}, {{0, 2.0}}, {{0, 4.0}}, {{0, 8.0}}});
     const std::vector<double> four = runBody(
-        [&](double* o) { runPairLoop(CitBody{4, o, m.values.data(), m.rowIndex.data(), m.colStart.data()}); }, 4);
-    EXPECT_EQ(four, (std::vector<double>{1.0, 3.0, 7.0, 2.0, 6.0, 4.0}));  // (0,1) (0,2) (0,3) (1,2) (1,3) (2,3)
+        [&](double* o) {
+            runPairLoop(CitBody{4, o, m.values.data(), m.rowIndex.data(), m.colStart.data()});
+        },
+        4);
+    EXPECT_EQ(four, (std::vector<double>{1.0, 3.0, 7.0, 2.0, 6.0,
+                                         4.0}));  // (0,1) (0,2) (0,3) (1,2) (1,3) (2,3)
     EXPECT_EQ(condensedPosition(2, 3, 4), 5u);
 
     const std::vector<double> two = runBody(
-        [&](double* o) { runPairLoop(CitBody{2, o, m.values.data(), m.rowIndex.data(), m.colStart.data()}); }, 2);
+        [&](double* o) {
+            runPairLoop(CitBody{2, o, m.values.data(), m.rowIndex.data(), m.colStart.data()});
+        },
+        2);
     EXPECT_EQ(two, std::vector<double>{1.0});
 
     double single = sentinel();
@@ -131,8 +142,7 @@ struct RecordingBody {
     std::uint64_t n;
     std::atomic<int>* calls;
     std::uint64_t throwAt;
-    void operator()(std::uint64_t i) const
-    {
+    void operator()(std::uint64_t i) const {
         calls[i].fetch_add(1);
         if (i == throwAt) {
             throw std::bad_alloc();
@@ -140,8 +150,7 @@ struct RecordingBody {
     }
 };
 
-TEST(PairLoop, EachObservationRunsOnceAndNoneForEmptyInput)
-{
+TEST(PairLoop, EachObservationRunsOnceAndNoneForEmptyInput) {
     const std::uint64_t n = 1000;
     const auto calls = std::make_unique<std::atomic<int>[]>(n);
     runPairLoop(RecordingBody{0, calls.get(), n});
@@ -154,8 +163,7 @@ TEST(PairLoop, EachObservationRunsOnceAndNoneForEmptyInput)
     }
 }
 
-TEST(PairLoop, ExceptionFromABodyLeavesTheLoop)
-{
+TEST(PairLoop, ExceptionFromABodyLeavesTheLoop) {
     const std::uint64_t n = 500;
     for (std::uint64_t throwAt : {std::uint64_t{0}, std::uint64_t{250}, n - 1}) {
         const auto calls = std::make_unique<std::atomic<int>[]>(n);
@@ -170,4 +178,4 @@ TEST(PairLoop, ExceptionFromABodyLeavesTheLoop)
     }
 }
 
-} // namespace
+}  // namespace

@@ -27,8 +27,7 @@ struct Csc {
 
 using Column = std::vector<std::pair<std::uint64_t, double>>;  // ascending rows
 
-inline Csc fromColumns(std::uint64_t rows, const std::vector<Column>& columns)
-{
+inline Csc fromColumns(std::uint64_t rows, const std::vector<Column>& columns) {
     Csc m;
     m.rows = rows;
     for (const Column& column : columns) {
@@ -44,8 +43,7 @@ inline Csc fromColumns(std::uint64_t rows, const std::vector<Column>& columns)
 // Random columns of varying density (some empty). With `wild`, entries may be
 // NaN, +-inf, explicitly stored +-0 or small repeated integers (so that equal
 // values meet at the same row).
-inline Csc randomCsc(std::uint64_t rows, std::uint64_t cols, std::uint64_t seed, bool wild)
-{
+inline Csc randomCsc(std::uint64_t rows, std::uint64_t cols, std::uint64_t seed, bool wild) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double densities[] = {0.0, 0.1, 0.3, 0.6, 0.9};
@@ -74,14 +72,13 @@ inline Csc randomCsc(std::uint64_t rows, std::uint64_t cols, std::uint64_t seed,
 // Dense copy with a stored-mask, so references can walk all rows.
 struct Dense {
     std::uint64_t rows;
-    std::vector<double> x;        // row-major by column: x[c * rows + r]
+    std::vector<double> x;  // row-major by column: x[c * rows + r]
     std::vector<char> stored;
     double at(std::uint64_t r, std::uint64_t c) const { return x[c * rows + r]; }
     bool has(std::uint64_t r, std::uint64_t c) const { return stored[c * rows + r] != 0; }
 };
 
-inline Dense densify(const Csc& m)
-{
+inline Dense densify(const Csc& m) {
     Dense d{m.rows, std::vector<double>(m.rows * m.cols(), 0.0),
             std::vector<char>(m.rows * m.cols(), 0)};
     for (std::uint64_t c = 0; c < m.cols(); ++c) {
@@ -94,8 +91,7 @@ inline Dense densify(const Csc& m)
 }
 
 // Equal bit patterns, or both NaN (NaN payloads and signs are not compared).
-inline ::testing::AssertionResult sameBits(double expected, double actual)
-{
+inline ::testing::AssertionResult sameBits(double expected, double actual) {
     if (std::isnan(expected) && std::isnan(actual)) {
         return ::testing::AssertionSuccess();
     }
@@ -106,4 +102,4 @@ inline ::testing::AssertionResult sameBits(double expected, double actual)
            << "expected " << expected << ", got " << actual << " (bits differ)";
 }
 
-} // namespace kerneltest
+}  // namespace kerneltest

@@ -104,7 +104,8 @@ TEST_F(AcquireAgent, StaleCacheIsReplaced) {
 TEST_F(AcquireAgent, HalfUnpackedAgentIsNotLeftInTheCache) {
     // The launcher unpacks, the second entry fails its CRC check.
     const std::string archive = server_ / "agent.zip";
-    ASSERT_TRUE(setup_test::makeZip(archive, {{"install", "agent"}, {"data", std::string(4000, 'd')}}));
+    ASSERT_TRUE(
+        setup_test::makeZip(archive, {{"install", "agent"}, {"data", std::string(4000, 'd')}}));
     std::string content = readFile(archive);
     const size_t data = content.find(std::string(100, 'd'));
     ASSERT_NE(data, std::string::npos);

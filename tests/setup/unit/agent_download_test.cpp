@@ -83,8 +83,9 @@ TEST_F(FetchAgentArchive, UnwritableDestinationIsReported) {
     EXPECT_FALSE(fetchAgentArchive("http://127.0.0.1:9/agent", workspace_ / "no/such/file",
                                    setup_test::captureReport));
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], "Internal Error: Failed to create local download cache - No such file "
-                          "or directory.\n\nPlease rerun the installer.");
+    EXPECT_EQ(reports[0],
+              "Internal Error: Failed to create local download cache - No such file "
+              "or directory.\n\nPlease rerun the installer.");
 }
 
 TEST_F(FetchAgentArchive, SilentServerIsAbandoned) {
@@ -106,8 +107,9 @@ TEST_F(FetchAgentArchive, RedirectLoopEndsAtTheLimit) {
     });
     EXPECT_FALSE(fetch(server.url("/loop")));
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0],
-              "Error: Download process failed - Number of redirects hit maximum amount\n\n" + kCheck);
+    EXPECT_EQ(
+        reports[0],
+        "Error: Download process failed - Number of redirects hit maximum amount\n\n" + kCheck);
     EXPECT_EQ(server.requestCount(), 21);
 }
 
@@ -179,8 +181,8 @@ TEST_F(FetchAgentArchive, ValidatorOfARedirectHopIsNotTheAgents) {
     cacheAgent("ETag: \"hop\"\r");
     LoopbackServer server([](const std::string& line) {
         if (line.find("/start") != std::string::npos) {
-            return CannedResponse{httpResponse(
-                "302 Found", "ETag: \"hop\"\r\nLocation: /final\r\n", "", isHead(line))};
+            return CannedResponse{httpResponse("302 Found", "ETag: \"hop\"\r\nLocation: /final\r\n",
+                                               "", isHead(line))};
         }
         return agentResponse(line, "", "agent archive");
     });
@@ -220,7 +222,8 @@ TEST_F(FetchAgentArchive, ProgressLineOnATerminalIsErasedAtTheEnd) {
     const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
     const std::string body(200000, 'z');
-    LoopbackServer server([&body](const std::string& line) { return agentResponse(line, "", body); });
+    LoopbackServer server(
+        [&body](const std::string& line) { return agentResponse(line, "", body); });
 
     EXPECT_TRUE(withStandardError(terminal, [&] { return fetch(server.url("/agent")); }));
 
@@ -229,7 +232,8 @@ TEST_F(FetchAgentArchive, ProgressLineOnATerminalIsErasedAtTheEnd) {
     char buffer[4096];
     ssize_t n = 0;
     fcntl(master, F_SETFL, O_NONBLOCK);
-    while ((n = read(master, buffer, sizeof buffer)) > 0) shown.append(buffer, static_cast<size_t>(n));
+    while ((n = read(master, buffer, sizeof buffer)) > 0)
+        shown.append(buffer, static_cast<size_t>(n));
     close(master);
     EXPECT_EQ(shown.rfind("\r", 0), 0u) << shown;
     EXPECT_NE(shown.find("Downloading the install agent: 100% (200000 of 200000 bytes)"),

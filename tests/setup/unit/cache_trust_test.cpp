@@ -78,7 +78,8 @@ TEST_F(CacheTrust, OwnSymbolicLinkToOwnDirectoryKeepsWorking) {
     ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
     ASSERT_EQ(symlink(elsewhere.c_str(), (home_ + "/.velmar").c_str()), 0);
     makeCache();
-    EXPECT_TRUE(setup_test::exists(elsewhere + "/installagent/T4410c/kestrel64/installagent/install"));
+    EXPECT_TRUE(
+        setup_test::exists(elsewhere + "/installagent/T4410c/kestrel64/installagent/install"));
     EXPECT_EQ(cacheTrustProblem(base_), "");
 }
 
@@ -124,8 +125,9 @@ TEST_F(CacheTrust, AcquireAgentNamesAFileInTheCachePath) {
     setup_test::clearReports();
     EXPECT_EQ(setup::acquireAgent(workspace.path(), setup_test::captureReport), "");
     ASSERT_EQ(setup_test::reports.size(), 1u);
-    EXPECT_EQ(setup_test::reports[0], "The install agent cache path " + home_ +
-                                          "/.velmar exists but is not a directory; refusing to use it.");
+    EXPECT_EQ(setup_test::reports[0],
+              "The install agent cache path " + home_ +
+                  "/.velmar exists but is not a directory; refusing to use it.");
 }
 
 }  // namespace

@@ -76,7 +76,8 @@ TEST(RemoveIfExists, SingleQuoteInHomeRemovesOnlyTheCacheDirectory) {
     const std::string agentDir = setup::userBaseDirectory() + setup::kAgentDirName;
     ASSERT_EQ(setup::makeDirectories(agentDir, 0700), 0);
     ASSERT_TRUE(exists(agentDir));
-    const std::string victimSuffix = std::string("/") + setup::kUserAgentSubpath + setup::kAgentDirName;
+    const std::string victimSuffix =
+        std::string("/") + setup::kUserAgentSubpath + setup::kAgentDirName;
     ASSERT_EQ(setup::makeDirectories(dir / "x", 0700), 0);
     ASSERT_EQ(setup::makeDirectories(dir / "y" + victimSuffix, 0700), 0);
 
@@ -121,7 +122,8 @@ TEST(ExecutablePath, NamesThisProgramAndItsDirectory) {
     const std::string self = setup::executablePath();
     ASSERT_FALSE(self.empty());
     EXPECT_EQ(self.front(), '/');
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(stat(self.c_str(), &a), 0);
     ASSERT_EQ(stat("/proc/self/exe", &b), 0);
     EXPECT_EQ(a.st_ino, b.st_ino);

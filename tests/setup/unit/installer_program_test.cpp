@@ -23,8 +23,9 @@ protected:
         const std::string agent = dir_ / "InstallAgent.zip";
         const std::string script = setup_test::argumentRecorderScript(dir_ / "received");
         ASSERT_TRUE(setup_test::makeZip(agent, {{"install", script}}));
-        ASSERT_TRUE(setup_test::makeZip(dir_ / "payload.zip",
-                                        {{"bundle.zip", "bundle"}, {"InstallAgent.zip", readFile(agent)}}));
+        ASSERT_TRUE(
+            setup_test::makeZip(dir_ / "payload.zip",
+                                {{"bundle.zip", "bundle"}, {"InstallAgent.zip", readFile(agent)}}));
         installer_ = dir_ / "setup";
         ASSERT_TRUE(setup_test::appendPayload(SETUP_STUB_PATH, dir_ / "payload.zip", installer_));
     }
@@ -35,7 +36,8 @@ protected:
         const std::string command = "HOME=" + quoteArgument(home_.path()) +
                                     " ZQ_INTERNAL_INSTALL_AGENT_URL=http://127.0.0.1:9/ " +
                                     quoteArgument(installer_) + " " + arguments + " >" +
-                                    quoteArgument(dir_ / "out") + " 2>" + quoteArgument(dir_ / "err");
+                                    quoteArgument(dir_ / "out") + " 2>" +
+                                    quoteArgument(dir_ / "err");
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

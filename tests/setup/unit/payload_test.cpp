@@ -129,8 +129,15 @@ TEST_F(LaunchAgent, PlainArgumentsKeepTheirSpelling) {
 
 TEST_F(LaunchAgent, EveryArgumentArrivesAsReceived) {
     const std::string marker = dir_ / "pwned";
-    const std::vector<std::string> args = {"setup", "a b", "", "$HOME", "x; touch " + marker,
-                                           "it's", "*", "line\nbreak", "`touch " + marker + "`"};
+    const std::vector<std::string> args = {"setup",
+                                           "a b",
+                                           "",
+                                           "$HOME",
+                                           "x; touch " + marker,
+                                           "it's",
+                                           "*",
+                                           "line\nbreak",
+                                           "`touch " + marker + "`"};
     const std::string work = dir_ / "work dir";
     launch(args, work);
     std::string expected = "-installbundle\n" + work + "/bundle.zip\n";

@@ -16,12 +16,55 @@ namespace {
 
 const std::vector<std::string>& hostileStrings() {
     static const std::vector<std::string> strings = {
-        "it's", "'", "''", "'\\''", "\"dq\"", "say \"hi\"", "$HOME", "${HOME}", "`id`",
-        "$(id)", "back\\slash", "semi;colon", "amp&", "a&&b", "pipe|", "<in", ">out",
-        "2>&1", "*", "?", "[ab]", "#hash", "~", "~root", "a~b", "(paren)", "{a,b}",
-        "!bang", "=eq", "a=b", "line\nbreak", "trailing\n", "\n", "cr\r", "tab\tand'quote",
-        "blank and $dollar", "\xff\xfe\x80 not utf-8", "caf\xc3\xa9", "-n", "%s%d", "--",
-        " leading", "trailing ", "  ", "\t", "a\\", "\\", "x'\"$`\\y", "\x01\x1b[31m",
+        "it's",
+        "'",
+        "''",
+        "'\\''",
+        "\"dq\"",
+        "say \"hi\"",
+        "$HOME",
+        "${HOME}",
+        "`id`",
+        "$(id)",
+        "back\\slash",
+        "semi;colon",
+        "amp&",
+        "a&&b",
+        "pipe|",
+        "<in",
+        ">out",
+        "2>&1",
+        "*",
+        "?",
+        "[ab]",
+        "#hash",
+        "~",
+        "~root",
+        "a~b",
+        "(paren)",
+        "{a,b}",
+        "!bang",
+        "=eq",
+        "a=b",
+        "line\nbreak",
+        "trailing\n",
+        "\n",
+        "cr\r",
+        "tab\tand'quote",
+        "blank and $dollar",
+        "\xff\xfe\x80 not utf-8",
+        "caf\xc3\xa9",
+        "-n",
+        "%s%d",
+        "--",
+        " leading",
+        "trailing ",
+        "  ",
+        "\t",
+        "a\\",
+        "\\",
+        "x'\"$`\\y",
+        "\x01\x1b[31m",
     };
     return strings;
 }
@@ -69,8 +112,8 @@ TEST(JoinArguments, SpellsPlainArgumentsAsBefore) {
 }
 
 TEST(JoinArguments, EachArgumentStaysOneWord) {
-    std::vector<std::string> args = {"setup", "a b", "", "$HOME", "x;rm -rf y", "it's",
-                                     "line\nbreak", "*"};
+    std::vector<std::string> args = {"setup", "a b",         "", "$HOME", "x;rm -rf y",
+                                     "it's",  "line\nbreak", "*"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

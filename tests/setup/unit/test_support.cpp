@@ -86,8 +86,8 @@ bool makeZip(const std::string& zipPath,
         writeFile(staging / name, content);
         names += " '" + name + "'";
     }
-    std::string command =
-        "cd '" + staging.path() + "' && zip -q -X -0 '" + zipPath + "'" + names + " >/dev/null 2>&1";
+    std::string command = "cd '" + staging.path() + "' && zip -q -X -0 '" + zipPath + "'" + names +
+                          " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
