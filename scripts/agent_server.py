@@ -2,14 +2,17 @@
 # Serves one archive file (demo, manual tries) or answers from a script (tests).
 """Local download server for the installer's agent archive.
 
-Two uses share this module:
+Three uses share this module, at every test level:
 
 * ``file_responder``: serve one archive file with an ``ETag`` derived from its
   content, so that replacing the file changes the validator. The executable
-  ``agent-server`` wraps this for the demo.
+  ``agent-server --archive`` wraps this for the demo.
 * ``AgentServer`` with a scripted responder: each test says what every request
   gets (status, header lines written exactly as given, body, a body cut off
-  mid-transfer, a stall) and afterwards reads back which requests arrived.
+  mid-transfer, an endless body, per-chunk delays, a stall, or raw bytes that
+  need not be HTTP at all) and afterwards reads back which requests arrived.
+* ``agent-server --script FILE``: the same replies described as JSON rules,
+  for tests written in other languages (see ``rules_responder``).
 
 Only the Python standard library is used; the server binds to 127.0.0.1.
 """
@@ -18,12 +21,14 @@ import argparse
 import dataclasses
 import hashlib
 import http.server
+import json
 import os
 import signal
 import socket
 import sys
 import threading
-from typing import Callable, List, Optional, Tuple
+import time
+from typing import Any, Callable, Dict, List, Optional, Tuple
 
 AGENT_PATH = "/pi_install_agent_pi_T4410c_kestrel64"
 
@@ -47,6 +52,11 @@ class Reply:
     stall: Optional[str] = None
     # Pause between body chunks, to make a transfer last a while.
     chunk_delay: float = 0.0
+    # Repeat the body without end and without a Content-Length.
+    endless: bool = False
+    # Take over the connection: raw(conn, method, path, server) writes
+    # whatever it likes; nothing else is sent.
+    raw: Optional[Callable] = None
 
 
 Responder = Callable[[str, str], Reply]
@@ -105,6 +115,106 @@ def per_method(get: Reply, head: Optional[Reply] = None) -> Responder:
     return respond
 
 
+def rules_responder(rules: List[Dict[str, Any]]) -> Responder:
+    """Answers from JSON rules, the first that matches wins; else 404.
+
+    A rule matches on "path" (exact, query ignored; "*" or absent for any) and
+    "method" ("*" or absent for any) while its "times" (uses left; absent for
+    unlimited) lasts. It answers with "status", "headers" (list of [name,
+    value]), a body of "body" (text) or "body_bytes" copies of "body_byte",
+    and optionally "cut_at", "stall", "chunk_delay" and "endless" as in Reply.
+    """
+    lock = threading.Lock()
+    left = [rule.get("times") for rule in rules]
+
+    def reply_for(rule: Dict[str, Any]) -> Reply:
+        if "body_bytes" in rule:
+            body = rule.get("body_byte", "x").encode("latin-1") * int(rule["body_bytes"])
+        else:
+            body = rule.get("body", "").encode("latin-1")
+        headers = tuple((name, value) for name, value in rule.get("headers", []))
+        return Reply(status=int(rule.get("status", 200)), headers=headers, body=body,
+                     body_cut_at=rule.get("cut_at"), stall=rule.get("stall"),
+                     chunk_delay=float(rule.get("chunk_delay", 0.0)),
+                     endless=bool(rule.get("endless", False)))
+
+    def respond(method: str, path: str) -> Reply:
+        plain = path.split("?", 1)[0]
+        with lock:
+            for i, rule in enumerate(rules):
+                if rule.get("path", "*") not in ("*", plain):
+                    continue
+                if rule.get("method", "*") not in ("*", method):
+                    continue
+                if left[i] is not None:
+                    if left[i] <= 0:
+                        continue
+                    left[i] -= 1
+                return reply_for(rule)
+        return Reply(status=404, body=b"no rule\n")
+
+    return respond
+
+
+# --- raw behaviours: answers that need not be HTTP at all -------------------
+
+def send_raw_response(conn, status: str, headers: List[str], body: bytes = b"",
+                      method: str = "GET") -> None:
+    lines = ["HTTP/1.1 " + status] + headers + ["Connection: close"]
+    conn.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
+    if method != "HEAD" and body:
+        conn.sendall(body)
+
+
+def endless_header(conn, method, path, server) -> None:
+    """A status line, then header lines without end, as fast as it can."""
+    conn.sendall(b"HTTP/1.1 200 OK\r\n")
+    filler = b"X-Filler: " + b"f" * 200 + b"\r\n"
+    while not server.stopping.is_set():
+        conn.sendall(filler * 50)
+
+
+def endless_header_line(conn, method, path, server) -> None:
+    """One header line that never ends."""
+    conn.sendall(b"HTTP/1.1 200 OK\r\nX-Long: ")
+    while not server.stopping.is_set():
+        conn.sendall(b"a" * 8192)
+
+
+def redirect_forever(conn, method, path, server) -> None:
+    """Each answer sends the client one hop further, 10,000 hops in all."""
+    last = path.rsplit("/", 1)[-1]
+    hop = int(last) if last.isdigit() else 0
+    target = "/hop/%d" % (hop + 1) if hop < 10000 else "/end"
+    send_raw_response(conn, "302 Found", ["Location: " + target, "Content-Length: 0"],
+                      method=method)
+
+
+def say_nothing_and_close(conn, method, path, server) -> None:
+    """Reads the request, answers nothing, hangs up."""
+
+
+def say_nothing_and_wait(conn, method, path, server) -> None:
+    """Reads the request and keeps the connection open without a byte."""
+    deadline = time.monotonic() + 30
+    while not server.stopping.is_set() and time.monotonic() < deadline:
+        time.sleep(0.05)
+
+
+def larger_than_announced(archive: bytes, announced: int) -> Callable:
+    """Answers with Content-Length `announced` but sends the archive and a
+    megabyte of junk after it."""
+    def behaviour(conn, method, path, server):
+        headers = ["Content-Length: %d" % announced, 'ETag: "big"']
+        send_raw_response(conn, "200 OK", headers, archive + b"J" * (1 << 20), method=method)
+    return behaviour
+
+
+def raw_responder(behaviour: Callable) -> Responder:
+    """Every request is handed to the raw behaviour."""
+    return lambda method, path: Reply(raw=behaviour)
+
+
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "agent-server/1"
@@ -126,6 +236,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         owner: "AgentServer" = self.server.owner
         reply = owner.respond(method, self.path)
         owner.record(method, self.path, reply.status)
+        if reply.raw is not None:
+            self.close_connection = True
+            try:
+                reply.raw(self.connection, method, self.path, owner)
+            except OSError:
+                pass
+            return
         if reply.stall == "before-headers":
             self._stall()
             return
@@ -133,7 +250,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         names = {name.lower() for name, _ in reply.headers}
         for name, value in reply.headers:
             self.send_header(name, value)
-        if "content-length" not in names:
+        if reply.endless:
+            self.send_header("Connection", "close")
+        elif "content-length" not in names:
             self.send_header("Content-Length", str(len(reply.body)))
         if reply.body_cut_at is not None:
             self.send_header("Connection", "close")
@@ -143,6 +262,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._stall()
             return
         if method == "HEAD":
+            return
+        if reply.endless:
+            self.close_connection = True
+            self._send_endless(reply.body or b"x" * CHUNK_SIZE, reply.chunk_delay)
             return
         body = reply.body
         if reply.body_cut_at is not None:
@@ -159,6 +282,17 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             if delay and stop.wait(delay):
                 return
+
+    def _send_endless(self, block: bytes, delay: float) -> None:
+        stop = self.server.owner.stopping
+        try:
+            while not stop.is_set():
+                self.wfile.write(block)
+                self.wfile.flush()
+                if delay and stop.wait(delay):
+                    return
+        except OSError:  # the client gave up
+            pass
 
     def _stall(self) -> None:
         self.close_connection = True
@@ -235,9 +369,14 @@ def _parse(argv: List[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="agent-server",
         description="Serve an installer agent archive on 127.0.0.1 at "
-                    + AGENT_PATH + " with an ETag derived from its content.")
-    parser.add_argument("--archive", required=True,
+                    + AGENT_PATH + " with an ETag derived from its content, "
+                    "or answer every request as a JSON script says.")
+    source = parser.add_mutually_exclusive_group(required=True)
+    source.add_argument("--archive",
                         help="agent archive to serve (re-read on every request)")
+    source.add_argument("--script",
+                        help="JSON file {\"rules\": [...]} saying what each request "
+                             "gets (see rules_responder)")
     parser.add_argument("--port", type=int, default=0,
                         help="port to listen on (default 0: any free port)")
     parser.add_argument("--port-file",
@@ -250,13 +389,22 @@ def _parse(argv: List[str]) -> argparse.Namespace:
 
 def main(argv: Optional[List[str]] = None) -> int:
     args = _parse(sys.argv[1:] if argv is None else argv)
-    if not os.path.isfile(args.archive):
+    if args.script:
+        try:
+            with open(args.script, encoding="utf-8") as f:
+                responder = rules_responder(json.load(f)["rules"])
+        except (OSError, ValueError, KeyError, TypeError) as err:
+            print("agent-server: unusable script %s: %s" % (args.script, err),
+                  file=sys.stderr)
+            return 1
+    elif not os.path.isfile(args.archive):
         print("agent-server: no such archive: %s" % args.archive,
               file=sys.stderr)
         return 1
+    else:
+        responder = file_responder(args.archive, args.any_path)
     try:
-        server = AgentServer(file_responder(args.archive, args.any_path),
-                             port=args.port, log_path=args.log)
+        server = AgentServer(responder, port=args.port, log_path=args.log)
     except OSError as err:
         print("agent-server: cannot listen on port %d: %s"
               % (args.port, err.strerror), file=sys.stderr)

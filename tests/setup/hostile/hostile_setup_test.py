@@ -20,9 +20,9 @@ import unittest
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "scripts"))
 
-import hostile_server as hs  # noqa: E402
+import agent_server as hs  # noqa: E402
 
 STUB = os.environ.get("SETUP_STUB_FAST", "")
 PACK_SETUP = os.environ.get("PACK_SETUP", "")
@@ -63,7 +63,7 @@ def agent_server_behaviour(etag=b'"v1"'):
         headers = ["Content-Length: %d" % len(AGENT_ZIP)]
         if etag:
             headers.append("ETag: " + etag.decode("latin-1"))
-        hs.send_response(conn, "200 OK", headers, AGENT_ZIP, method=method)
+        hs.send_raw_response(conn, "200 OK", headers, AGENT_ZIP, method=method)
     return behaviour
 
 
@@ -110,7 +110,7 @@ class HostileCase(unittest.TestCase):
         return out
 
     def serve(self, behaviour):
-        server = hs.HostileServer(behaviour)
+        server = hs.AgentServer(hs.raw_responder(behaviour))
         self.servers.append(server)
         return server
 
@@ -205,7 +205,7 @@ class StrangeBytes(HostileCase):
         # The second run finds the cache through the same strange path.
         os.remove(os.path.join(self.record, b"args"))
         self.assert_agent_ran(self.run_setup(setup, env))
-        self.assertEqual([m for m, _ in server.requests], ["HEAD", "GET", "HEAD"])
+        self.assertEqual(server.methods(), ["HEAD", "GET", "HEAD"])
 
     def test_forwarded_arguments(self):
         setup = self.pack(self.dir(b"plain"))
@@ -229,7 +229,7 @@ class HostileFiles(HostileCase):
         env = self.env(server.url(), extra={b"__ZQ_BOOTSTRAP_INSTALLER_UNITTEST__": b"1"})
         proc = self.run_setup(setup, env, as_nobody=True)
         self.assert_failed(proc, PAYLOAD_FAILED)
-        self.assertEqual(server.requests, [])
+        self.assertEqual(server.requests(), [])
 
     def test_read_only_work_directory_holding_the_bundle(self):
         # The bundle is there already, so the first write that fails is the
@@ -247,7 +247,7 @@ class HostileFiles(HostileCase):
         self.assertEqual(lines[:3], [
             b"Internal Error: Failed to create local download cache - Permission denied.",
             b"", b"Please rerun the installer."], proc.stderr)
-        self.assertEqual(server.requests, [])
+        self.assertEqual(server.requests(), [])
 
     def test_home_unset(self):
         # Without HOME the cache lives under /tmp; a private mount namespace
@@ -284,7 +284,7 @@ class HostileFiles(HostileCase):
         os.chmod(setup, 0o711)
         proc = self.run_setup(setup, self.env(server.url()), as_nobody=True)
         self.assert_failed(proc, PAYLOAD_FAILED)
-        self.assertEqual(server.requests, [])
+        self.assertEqual(server.requests(), [])
 
     def test_truncated_setup_files(self):
         where = self.dir(b"cut")
@@ -299,7 +299,7 @@ class HostileFiles(HostileCase):
                 self.write(setup, whole[:keep], mode=0o755)
                 proc = self.run_setup(setup, self.env(server.url()))
                 self.assert_failed(proc, PAYLOAD_FAILED)
-        self.assertEqual(server.requests, [])
+        self.assertEqual(server.requests(), [])
 
     def test_cache_path_that_is_a_file(self):
         setup = self.pack(self.dir(b"plain"))
@@ -408,7 +408,7 @@ class HostileServers(HostileCase):
     def test_ten_thousand_redirects(self):
         proc, server = self.run_against(hs.redirect_forever)
         self.assert_download_failed(proc)
-        self.assertLessEqual(len(server.requests), 22, "the redirect cap was not applied")
+        self.assertLessEqual(len(server.requests()), 22, "the redirect cap was not applied")
 
     def test_nothing_at_all(self):
         proc, _ = self.run_against(hs.say_nothing_and_close)
