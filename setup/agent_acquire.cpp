@@ -1,18 +1,20 @@
 #include "agent_acquire.hpp"
 
 #include <dirent.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "agent_cache.hpp"
 #include "agent_download.hpp"
+#include "agent_install.hpp"
 #include "agent_unpack.hpp"
 #include "cache_trust.hpp"
 #include "constants.hpp"
 #include "file_utils.hpp"
+#include "messages.hpp"
 
 namespace setup {
 namespace {
-
-constexpr char kUnpackFailed[] = "Failed to initialize the install agent.";
 
 bool isVersionedArchiveName(const std::string& name) {
     const std::string prefix = "InstallAgent_";
@@ -35,38 +37,56 @@ std::string firstVersionedArchive(const std::string& directory) {
     return found;
 }
 
-std::string fromPayload(const std::string& archive, const std::string& workspace, ReportFn report) {
-    if (unpackAgent(archive, workspace, "unzip", report)) return agentLauncherPath(workspace);
-    report(kUnpackFailed, true);
-    return "";
+AcquiredAgent fromPayload(const std::string& archive, const std::string& workspace,
+                          ReportFn report) {
+    if (unpackAgent(archive, workspace, "unzip", report)) {
+        return {agentLauncherPath(workspace), FileLock()};
+    }
+    report(kAgentInitFailed, true);
+    return {};
 }
 
-std::string fromCacheOrDownload(const std::string& workspace, ReportFn report) {
-    const std::string base = userBaseDirectory();
-    const std::string agentDirectory = base + kAgentDirName;
-    // Checked before anything is created in the cache and again after, so
-    // nothing is made inside, run from or removed from a foreign directory.
+// Makes the cache's base directory, checking it before anything is created
+// in it and again after, so nothing is made inside, run from or removed from
+// a foreign directory. Reports and returns false when it cannot be used.
+bool prepareCacheDirectory(const std::string& base, ReportFn report) {
     std::string trustProblem = cacheTrustProblem(base);
     if (trustProblem.empty()) {
-        makeDirectories(agentDirectory, 0700);
+        const int error = ensureDirectories(base, 0700);
+        if (error != 0) {
+            report(cacheFileMessage(error), true);
+            return false;
+        }
         trustProblem = cacheTrustProblem(base);
     }
     if (!trustProblem.empty()) {
         report(trustProblem, true);
-        return "";
+        return false;
     }
+    return true;
+}
+
+AcquiredAgent fromCacheOrDownload(const std::string& workspace, ReportFn report) {
+    const std::string base = userBaseDirectory();
+    if (!prepareCacheDirectory(base, report)) return {};
+    CacheLocks locks;
+    const int lockError = openCacheLocks(base, locks);
+    if (lockError != 0) {
+        report(cacheFileMessage(lockError), true);
+        return {};
+    }
+    waitForExclusive(locks.obtain, STDERR_FILENO);
+    removeLeftoverAgents(base);
+
     const std::string archive = workspace + kPathSeparator + kAgentArchiveName;
-    if (!downloadAgentArchive(archive, report)) return "";
-    const std::string cached = cachedAgentDirectory();
-    if (!cached.empty()) return agentLauncherPath(cached);
-    // The stale agent was removed with its directory; re-create it private.
-    makeDirectories(agentDirectory, 0700);
-    if (unpackAgent(archive, agentDirectory, "unzip", report))
-        return agentLauncherPath(agentDirectory);
-    // A half-unpacked agent must not pass for the current one on the next run.
-    removeIfExists(agentDirectory);
-    report(kUnpackFailed, true);
-    return "";
+    const FetchResult fetched = downloadAgentArchive(archive, report);
+    if (fetched.status == FetchStatus::Failed) return {};
+    if (fetched.status == FetchStatus::CacheCurrent) {
+        // Never blocks: a run that holds it exclusively holds obtain too.
+        locks.inUse.tryLock(LOCK_SH);
+        return {agentLauncherPath(cachedAgentDirectory()), std::move(locks.inUse)};
+    }
+    return installDownloadedAgent(archive, fetched.validator, base, workspace, locks, report);
 }
 
 }  // namespace
@@ -80,7 +100,7 @@ std::string payloadAgentArchive(const std::string& workspace) {
     return firstVersionedArchive(candidate.substr(0, last));
 }
 
-std::string acquireAgent(const std::string& workspace, ReportFn report) {
+AcquiredAgent acquireAgent(const std::string& workspace, ReportFn report) {
     const std::string archive = payloadAgentArchive(workspace);
     if (!archive.empty()) return fromPayload(archive, workspace, report);
     return fromCacheOrDownload(workspace, report);

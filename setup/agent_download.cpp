@@ -1,8 +1,8 @@
 #include "agent_download.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <unistd.h>
 
@@ -10,15 +10,12 @@
 #include "constants.hpp"
 #include "download_progress.hpp"
 #include "file_utils.hpp"
+#include "messages.hpp"
 #include "network_limits.hpp"
 #include "validator.hpp"
 
 namespace setup {
 namespace {
-
-constexpr char kCheckSettings[] =
-    ". Check your internet connectivity, proxy server, firewall, and virus scanner settings and "
-    "rerun the installer.";
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -29,58 +26,32 @@ struct HandleCleanup {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 using HandlePtr = std::unique_ptr<CURL, HandleCleanup>;
 
-std::string cacheFileMessage(int error) {
-    return std::string("Internal Error: Failed to create local download cache - ") +
-           std::strerror(error) + ".\n\nPlease rerun the installer.";
-}
+// While alive, a write past the file size limit fails with EFBIG instead of
+// killing the process; the previous disposition comes back afterwards, before
+// anything else is started (an ignored signal stays ignored across exec).
+class FileSizeSignalIgnored {
+public:
+    FileSizeSignalIgnored() {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        active_ = sigaction(SIGXFSZ, &ignore, &previous_) == 0;
+    }
+    ~FileSizeSignalIgnored() {
+        if (active_) sigaction(SIGXFSZ, &previous_, nullptr);
+    }
+    FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
+    FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
 
-std::string setupMessage(CURLcode code) {
-    return std::string("Error: Failed to initialize the installer - ") + curl_easy_strerror(code) +
-           "\n\n" + kCheckSettings;
-}
-
-std::string processMessage(const std::string& reason) {
-    return "Internal Error: Failed to initialize the download process - " + reason;
-}
-
-std::string transferMessage(CURLcode code) {
-    return std::string("Error: Download process failed - ") + curl_easy_strerror(code) + "\n\n" +
-           kCheckSettings;
-}
-
-std::string notFoundMessage() {
-    return std::string("Could not reach the download server") + kCheckSettings;
-}
-
-std::string staleAgentMessage(const std::string& directory) {
-    return "The outdated install agent in " + directory +
-           " could not be removed; remove it and rerun the installer.";
-}
-
-std::string httpCodeMessage(long code) {
-    return "Error: Download process failed. Received an HTTP code: " + std::to_string(code) +
-           kCheckSettings;
-}
+private:
+    struct sigaction previous_ {};
+    bool active_ = false;
+};
 
 int onTransferInfo(void* data, curl_off_t downloadTotal, curl_off_t downloadNow,
                    curl_off_t /*uploadTotal*/, curl_off_t /*uploadNow*/) {
     static_cast<DownloadProgress*>(data)->update(downloadNow, downloadTotal);
     return 0;
-}
-
-// Connection, stall and redirect limits; the first failing option's code,
-// or CURLE_OK.
-CURLcode applyTransferLimits(CURL* handle) {
-    const NetworkLimits limits = networkLimits();
-    CURLcode code = curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    if (code != CURLE_OK) return code;
-    code = curl_easy_setopt(handle, CURLOPT_MAXREDIRS, limits.maxRedirects);
-    if (code != CURLE_OK) return code;
-    code = curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-    if (code != CURLE_OK) return code;
-    code = curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    if (code != CURLE_OK) return code;
-    return curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedTimeSeconds);
 }
 
 void showProgress(CURL* handle, DownloadProgress& progress) {
@@ -91,101 +62,141 @@ void showProgress(CURL* handle, DownloadProgress& progress) {
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 }
 
-}  // namespace
-
-std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* file) {
-    return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
+// The sentence for a response code of 400 or above, or "" below that.
+std::string responseCodeProblem(long responseCode) {
+    if (responseCode == 404) return notFoundMessage();
+    if (responseCode >= 400) return httpCodeMessage(responseCode);
+    return "";
 }
 
-bool downloadAgentArchive(const std::string& destination, ReportFn report) {
+// Reads the last response's code and judges it; "" when the transfer may
+// go on, otherwise the sentence to report.
+std::string judgeResponse(CURL* curl) {
+    long responseCode = 0;
+    const CURLcode code = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
+    if (code != CURLE_OK) return transferMessage(code);
+    return responseCodeProblem(responseCode);
+}
+
+// The sentence for a failed body transfer: the archive's own write error and
+// the size cap take precedence over libcurl's generic write error.
+std::string bodyTransferProblem(CURLcode code, const ArchiveSink& sink) {
+    if (sink.writeError != 0) return cacheFileMessage(sink.writeError);
+    if (sink.overLimit) return transferMessage(CURLE_FILESIZE_EXCEEDED);
+    return transferMessage(code);
+}
+
+// Downloads the body into the file and closes it; "" when the whole archive
+// is on disk, otherwise the sentence to report. The validator is captured
+// again from this response, since it is the one that describes these bytes.
+std::string downloadBody(CURL* curl, FilePtr file, long long limit, std::string& validator) {
+    ArchiveSink sink;
+    sink.file = file.get();
+    sink.limit = limit;
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    validator.clear();
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &validator);
+    CURLcode code = curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
+    if (code != CURLE_OK) return setupMessage(code);
+    code = curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    if (code != CURLE_OK) return setupMessage(code);
+
+    FileSizeSignalIgnored noFileSizeSignal;
+    DownloadProgress progress(STDERR_FILENO);
+    showProgress(curl, progress);
+    code = curl_easy_perform(curl);
+    progress.finish();
+    if (code != CURLE_OK) return bodyTransferProblem(code, sink);
+    std::string problem = judgeResponse(curl);
+    if (!problem.empty()) return problem;
+    // Buffered bytes still have to reach the file: a failure here (disk
+    // full, size limit) means the archive on disk is short.
+    if (std::fflush(file.get()) != 0 || fsync(fileno(file.get())) != 0) {
+        return cacheFileMessage(errno);
+    }
+    if (std::fclose(file.release()) != 0) return cacheFileMessage(errno);
+    return "";
+}
+
+}  // namespace
+
+std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* sinkData) {
+    auto* sink = static_cast<ArchiveSink*>(sinkData);
+    const std::size_t bytes = size * count;
+    if (static_cast<long long>(bytes) > sink->limit - sink->written) {
+        sink->overLimit = true;
+        return 0;
+    }
+    errno = 0;
+    const std::size_t written = std::fwrite(data, 1, bytes, sink->file);
+    sink->written += static_cast<long long>(written);
+    if (written != bytes) {
+        sink->writeError = errno != 0 ? errno : EIO;
+        return written;
+    }
+    return bytes;
+}
+
+FetchResult downloadAgentArchive(const std::string& destination, ReportFn report) {
     const char* override = std::getenv("ZQ_INTERNAL_INSTALL_AGENT_URL");
     const std::string url = override != nullptr ? override : kDefaultAgentUrl;
     return fetchAgentArchive(url, destination, report);
 }
 
-bool fetchAgentArchive(const std::string& url, const std::string& destination, ReportFn report,
-                       EasyHandleFactory makeHandle) {
-    FilePtr file(std::fopen(destination.c_str(), "wb"));
+FetchResult fetchAgentArchive(const std::string& url, const std::string& destination,
+                              ReportFn report, EasyHandleFactory makeHandle,
+                              const OptionSetter& options) {
+    FetchResult result;
+    FilePtr file(std::fopen(destination.c_str(), "wbe"));
     if (!file) {
         report(cacheFileMessage(errno), true);
-        return false;
+        return result;
     }
     HandlePtr handle(makeHandle());
     if (!handle) {
         report(processMessage("could not create a download handle"), true);
-        return false;
+        return result;
     }
     CURL* curl = handle.get();
     CURLcode code = curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     if (code != CURLE_OK) {
         report(setupMessage(code), true);
-        return false;
+        return result;
     }
-    code = applyTransferLimits(curl);
+    const NetworkLimits limits = networkLimits();
+    code = applyTransferPolicy(curl, url, limits, options);
     if (code != CURLE_OK) {
         report(processMessage(curl_easy_strerror(code)), true);
-        return false;
+        return result;
     }
 
-    std::string validator;
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, captureValidator);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &validator);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &result.validator);
     code = curl_easy_perform(curl);
     if (code != CURLE_OK) {
         report(transferMessage(code), true);
-        return false;
+        return result;
     }
-    long responseCode = 0;
-    code = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
-    if (code != CURLE_OK) {
-        report(transferMessage(code), true);
-        return false;
-    }
-    if (responseCode == 404) {
-        report(notFoundMessage(), true);
-        return false;
-    }
-    if (responseCode >= 400) {
-        report(httpCodeMessage(responseCode), true);
-        return false;
+    std::string problem = judgeResponse(curl);
+    if (!problem.empty()) {
+        report(problem, true);
+        return result;
     }
 
-    const std::string base = userBaseDirectory();
-    if (!cachedAgentDirectory().empty() && validatorMatches(base, validator)) return true;
-    removeIfExists(base + kAgentDirName);
-    // An outdated agent that survived its removal would still hold a launcher
-    // and so pass for the fresh download afterwards; stop rather than run it.
-    if (pathExists(base + kAgentDirName)) {
-        report(staleAgentMessage(base + kAgentDirName), true);
-        return false;
+    if (!cachedAgentDirectory().empty() &&
+        validatorMatches(userBaseDirectory(), result.validator)) {
+        result.status = FetchStatus::CacheCurrent;
+        return result;
     }
-
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, nullptr);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, nullptr);
-    code = curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
-    if (code != CURLE_OK) {
-        report(setupMessage(code), true);
-        return false;
+    problem = downloadBody(curl, std::move(file), limits.maxArchiveBytes, result.validator);
+    if (!problem.empty()) {
+        report(problem, true);
+        return result;
     }
-    code = curl_easy_setopt(curl, CURLOPT_WRITEDATA, file.get());
-    if (code != CURLE_OK) {
-        report(setupMessage(code), true);
-        return false;
-    }
-    DownloadProgress progress(STDERR_FILENO);
-    showProgress(curl, progress);
-    code = curl_easy_perform(curl);
-    progress.finish();
-    if (code != CURLE_OK) {
-        report(transferMessage(code), true);
-        return false;
-    }
-    handle.reset();
-    storeValidator(base, validator);
-    return true;
+    result.status = FetchStatus::Downloaded;
+    return result;
 }
 
 }  // namespace setup

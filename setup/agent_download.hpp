@@ -9,24 +9,45 @@
 #include <curl/curl.h>
 
 #include "report.hpp"
+#include "transfer_options.hpp"
 
 namespace setup {
 
 using EasyHandleFactory = CURL* (*)();
 
+enum class FetchStatus { Failed, CacheCurrent, Downloaded };
+
+struct FetchResult {
+    FetchStatus status = FetchStatus::Failed;
+    std::string validator;  // the final response's "ETag: " line, or ""
+};
+
 // Downloads from ZQ_INTERNAL_INSTALL_AGENT_URL (even when empty) or the
 // default agent URL into destination. See fetchAgentArchive.
-bool downloadAgentArchive(const std::string& destination, ReportFn report);
+FetchResult downloadAgentArchive(const std::string& destination, ReportFn report);
 
-// Asks url for its validator; returns true at once when the cached agent is
-// current (destination left empty), otherwise removes the stale cached agent,
-// downloads the archive into destination and records the validator. Every
-// failure is reported once and returns false. makeHandle stands in for
-// curl_easy_init.
-bool fetchAgentArchive(const std::string& url, const std::string& destination, ReportFn report,
-                       EasyHandleFactory makeHandle = curl_easy_init);
+// Asks url for its validator. When the cached agent is current the result
+// says so at once (destination left empty). Otherwise the archive is
+// downloaded into destination, complete and flushed to disk, and returned
+// with its validator; nothing in the cache is changed here. Every failure is
+// reported once. makeHandle stands in for curl_easy_init, options for
+// curl_easy_setopt of the transfer's bounds.
+FetchResult fetchAgentArchive(const std::string& url, const std::string& destination,
+                              ReportFn report, EasyHandleFactory makeHandle = curl_easy_init,
+                              const OptionSetter& options = libcurlOptions());
 
-// libcurl write callback: appends the bytes to the open file (a FILE*).
-std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* file);
+// Where writeBody puts the archive, and what went wrong doing so.
+struct ArchiveSink {
+    std::FILE* file = nullptr;
+    long long limit = 0;     // most bytes accepted
+    long long written = 0;   // bytes written so far
+    int writeError = 0;      // errno of the failed write, or 0
+    bool overLimit = false;  // the body went past limit
+};
+
+// libcurl write callback (sink is an ArchiveSink*): appends the bytes to the
+// file unless that would pass the limit. A short count makes libcurl abort
+// the transfer.
+std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* sink);
 
 }  // namespace setup

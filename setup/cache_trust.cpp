@@ -20,26 +20,38 @@ std::string notOwnedSentence(const std::string& dir) {
 
 }  // namespace
 
-std::string cacheDirectoryProblem(const std::string& dirPath) {
+DirectoryTrust directoryTrust(const std::string& dirPath) {
     const std::string dir = withoutTrailingSlash(dirPath);
     struct stat link {};
-    if (lstat(dir.c_str(), &link) != 0) return "";
+    if (lstat(dir.c_str(), &link) != 0) return DirectoryTrust::Missing;
     const uid_t me = geteuid();
     // A link planted by someone else could be turned elsewhere at any time;
     // a link the user made to a directory of their own is fine.
     if (S_ISLNK(link.st_mode) && link.st_uid != me && link.st_uid != 0) {
-        return notOwnedSentence(dir);
+        return DirectoryTrust::Foreign;
     }
     struct stat st {};
-    if (stat(dir.c_str(), &st) != 0) return "";
-    if (!S_ISDIR(st.st_mode)) {
-        return "The install agent cache path " + dir +
-               " exists but is not a directory; refusing to use it.";
-    }
+    if (stat(dir.c_str(), &st) != 0) return DirectoryTrust::Missing;
+    if (!S_ISDIR(st.st_mode)) return DirectoryTrust::NotDirectory;
     if (st.st_uid != me || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        return notOwnedSentence(dir);
+        return DirectoryTrust::Foreign;
     }
-    return "";
+    return DirectoryTrust::Private;
+}
+
+std::string cacheDirectoryProblem(const std::string& dirPath) {
+    const std::string dir = withoutTrailingSlash(dirPath);
+    switch (directoryTrust(dir)) {
+        case DirectoryTrust::Missing:
+        case DirectoryTrust::Private:
+            return "";
+        case DirectoryTrust::NotDirectory:
+            return "The install agent cache path " + dir +
+                   " exists but is not a directory; refusing to use it.";
+        case DirectoryTrust::Foreign:
+            break;
+    }
+    return notOwnedSentence(dir);
 }
 
 std::string cacheTrustProblem(const std::string& base) {

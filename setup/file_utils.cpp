@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -28,6 +29,11 @@ int ensureDirectory(const std::string& dir, int mode) {
 bool pathExists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string readLinkTarget(const std::string& link) {
@@ -66,6 +72,33 @@ int makeDirectories(const std::string& path, int mode) {
     }
     return ensureDirectory(path, mode);
 }
+
+int ensureDirectories(const std::string& path, int mode) {
+    std::string prefix = path;
+    for (size_t i = 0; i <= prefix.size(); ++i) {
+        if (i < prefix.size() && prefix[i] != '/') continue;
+        if (i == 0 || prefix[i - 1] == '/') continue;
+        const char saved = i < prefix.size() ? prefix[i] : '\0';
+        prefix[i] = '\0';
+        const bool made = mkdir(prefix.c_str(), static_cast<mode_t>(mode)) == 0;
+        const int error = errno;
+        const bool present = made || isDirectory(prefix.c_str());
+        if (i < prefix.size()) prefix[i] = saved;
+        if (present) continue;
+        return made || error == EEXIST ? ENOTDIR : error;
+    }
+    return 0;
+}
+
+bool syncDirectory(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced;
+}
+
+std::string processImagePath() { return "/proc/" + std::to_string(getpid()) + "/exe"; }
 
 std::string removeCommand(const std::string& path) {
     // Quoted so that the path stays one word whatever it holds, single quotes

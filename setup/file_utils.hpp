@@ -20,6 +20,18 @@ std::string executableDirectory();
 // directory that cannot be created shows only when it is used).
 int makeDirectories(const std::string& path, int mode);
 
+// Creates path and its missing parents with mode; returns 0 when path is a
+// directory at the end, otherwise the errno of the step that failed.
+int ensureDirectories(const std::string& path, int mode);
+
+// Flushes the directory's entries (new, renamed or removed names) to disk.
+// Returns false when the directory cannot be opened or synced.
+bool syncDirectory(const std::string& path);
+
+// The running process's own image, /proc/<pid>/exe: it names the file this
+// process was started from even after another file is moved onto its path.
+std::string processImagePath();
+
 // The rm -rf command line that removes exactly path.
 std::string removeCommand(const std::string& path);
 
@@ -32,5 +44,8 @@ std::string userBaseDirectory();
 
 // True when path exists (stat succeeds).
 bool pathExists(const std::string& path);
+
+// True when path is a directory (following links).
+bool isDirectory(const std::string& path);
 
 }  // namespace setup

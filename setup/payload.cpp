@@ -1,11 +1,15 @@
 #include "payload.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "constants.hpp"
 #include "file_utils.hpp"
+#include "messages.hpp"
 #include "shell_utils.hpp"
 
 namespace setup {
@@ -36,23 +40,52 @@ int extractPayloadFrom(const std::string& installerFile, const std::string& work
 }
 
 int extractPayload(const std::string& workDir) {
-    return extractPayloadFrom(executablePath(), workDir);
+    return extractPayloadFrom(processImagePath(), workDir);
 }
 
-bool launchAgent(std::string& command, const std::string& workDir, int argc, char** argv,
-                 ReportFn report) {
+std::size_t longestShellCommand() {
+    // One argument may hold at most 32 pages, its NUL included.
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    std::size_t longest = 32 * page - 1;
+    // All arguments and the environment together, with their pointers, must
+    // also fit ARG_MAX: count the environment and "sh", "-c".
+    const long argMax = sysconf(_SC_ARG_MAX);
+    if (argMax <= 0) return longest;
+    std::size_t used = sizeof "sh" + sizeof "-c" + 4 * sizeof(char*);
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        used += std::strlen(*entry) + 1 + sizeof(char*);
+    }
+    const std::size_t total = static_cast<std::size_t>(argMax);
+    const std::size_t room = used + 1 < total ? total - used - 1 : 0;
+    return room < longest ? room : longest;
+}
+
+LaunchOutcome launchAgent(std::string& command, const std::string& workDir, int argc, char** argv,
+                          ReportFn report) {
     const std::string bundle = workDir + kPathSeparator + kBundleName;
     std::string tail = " -installbundle " + quoteArgument(bundle);
     if (argc > 1) tail += " " + joinArguments(argc, argv);
     command += tail;
+    const std::size_t longest = longestShellCommand();
+    if (command.size() > longest) {
+        report(commandTooLongMessage(command.size(), longest), true);
+        return LaunchOutcome::NotStarted;
+    }
+    int status = 0;
+    int error = 0;
     try {
         const std::string line = command;
-        runShellCommand(line);
+        status = runShellCommand(line);
+        error = errno;
     } catch (const std::exception&) {
         report("Failed to start the instal agent", true);
-        return false;
+        return LaunchOutcome::Interrupted;
     }
-    return true;
+    if (status == -1) {
+        report(shellNotStartedMessage(error), true);
+        return LaunchOutcome::NotStarted;
+    }
+    return LaunchOutcome::Ran;
 }
 
 }  // namespace setup

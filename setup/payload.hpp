@@ -2,6 +2,7 @@
 // of the installer's own file, and starting the agent on the bundle.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "report.hpp"
@@ -10,17 +11,30 @@ namespace setup {
 
 inline constexpr int kPayloadFailure = 201;
 
-// Unpacks the ZIP archive appended to this program's file into workDir.
-// Returns 0, or 201 when unzip could not run, failed, or left no bundle.zip.
+// Unpacks the ZIP archive appended to this program's file into workDir,
+// reading the running image itself (/proc/<pid>/exe), so that a file moved
+// onto the installer's path meanwhile changes nothing. Returns 0, or 201 when
+// unzip could not run, failed, or left no bundle.zip.
 int extractPayload(const std::string& workDir);
 
 // extractPayload for an explicit installer file.
 int extractPayloadFrom(const std::string& installerFile, const std::string& workDir);
 
+enum class LaunchOutcome {
+    Ran,          // the agent's shell ran and returned, whatever its status
+    Interrupted,  // running it threw; reported "Failed to start the instal agent"
+    NotStarted,   // no shell could run it; reported why in one sentence
+};
+
 // Completes command ("sh <launcher>") with -installbundle, the bundle path and
-// the forwarded arguments (each one shell word), runs it and waits. Returns
-// false, after reporting, only when running it threw.
-bool launchAgent(std::string& command, const std::string& workDir, int argc, char** argv,
-                 ReportFn report);
+// the forwarded arguments (each one shell word), runs it and waits. A line
+// longer than the shell can be handed, or a shell that cannot be started, is
+// NotStarted; the agent's own exit status does not matter.
+LaunchOutcome launchAgent(std::string& command, const std::string& workDir, int argc, char** argv,
+                          ReportFn report);
+
+// The longest command line that "sh -c" accepts as its one argument with the
+// current environment, terminating NUL not counted.
+std::size_t longestShellCommand();
 
 }  // namespace setup

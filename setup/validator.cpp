@@ -1,8 +1,11 @@
 #include "validator.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include "constants.hpp"
 #include "file_utils.hpp"
@@ -45,12 +48,32 @@ std::size_t captureValidator(char* data, std::size_t size, std::size_t count, vo
     return n;
 }
 
-void storeValidator(const std::string& base, const std::string& validator) {
-    if (base.empty() || validator.empty()) return;
-    std::FILE* file = std::fopen(validatorPath(base).c_str(), "wb");
-    if (file == nullptr) return;
-    std::fwrite(validator.data(), 1, validator.size(), file);
-    std::fclose(file);
+bool storeValidator(const std::string& base, const std::string& validator) {
+    if (base.empty() || validator.empty()) return true;
+    const std::string path = validatorPath(base);
+    const std::string temporary = path + ".new";
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < validator.size()) {
+        const ssize_t n = write(fd, validator.data() + done, validator.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    const bool written = done == validator.size() && fsync(fd) == 0;
+    if (close(fd) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return syncDirectory(base);
+}
+
+bool forgetValidator(const std::string& base) {
+    if (unlink(validatorPath(base).c_str()) != 0 && errno != ENOENT) return false;
+    syncDirectory(base);
+    return true;
 }
 
 bool validatorMatches(const std::string& base, const std::string& validator) {

@@ -1,13 +1,16 @@
-// The agent download against a loopback server: failures are reported, never
-// taken for success; stalls and loops end; the validator is the final
-// response's; progress shows on a terminal only.
+// The agent download against the loopback server: failures are reported,
+// never taken for success; stalls, loops and endless bodies end; write errors
+// are the cache's; the validator is the final response's; nothing in the
+// cache is changed by the download itself; progress shows on a terminal only.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -15,17 +18,17 @@
 #include "constants.hpp"
 #include "download_progress.hpp"
 #include "file_utils.hpp"
-#include "loopback_server.hpp"
 #include "network_limits.hpp"
+#include "scripted_server.hpp"
 #include "test_support.hpp"
 
-using setup::fetchAgentArchive;
-using setup_test::CannedResponse;
-using setup_test::httpResponse;
-using setup_test::LoopbackServer;
+using setup::FetchResult;
+using setup::FetchStatus;
 using setup_test::readFile;
 using setup_test::reports;
+using setup_test::Rule;
 using setup_test::ScopedEnv;
+using setup_test::ScriptedServer;
 using setup_test::TempDir;
 
 namespace {
@@ -34,7 +37,25 @@ const std::string kCheck =
     ". Check your internet connectivity, proxy server, firewall, and virus scanner settings and "
     "rerun the installer.";
 
-bool isHead(const std::string& requestLine) { return requestLine.rfind("HEAD ", 0) == 0; }
+std::string m4(const std::string& libraryText) {
+    return "Error: Download process failed - " + libraryText + "\n\n" + kCheck;
+}
+
+Rule agentRule(const std::string& body, const std::string& etag = "") {
+    Rule rule;
+    rule.body = body;
+    if (!etag.empty()) rule.headers.push_back({"ETag", etag});
+    return rule;
+}
+
+Rule methodRule(const std::string& method, int status, const std::string& etag = "") {
+    Rule rule;
+    rule.method = method;
+    rule.status = status;
+    rule.body = "page for " + std::to_string(status);
+    if (!etag.empty()) rule.headers.push_back({"ETag", etag});
+    return rule;
+}
 
 class FetchAgentArchive : public ::testing::Test {
 protected:
@@ -44,35 +65,28 @@ protected:
     }
     std::string base() const { return home_.path() + "/" + setup::kUserAgentSubpath; }
     std::string destination() const { return workspace_ / "InstallAgent.zip"; }
-    bool fetch(const std::string& url) {
-        return fetchAgentArchive(url, destination(), setup_test::captureReport);
+    FetchResult fetch(const std::string& url) {
+        return setup::fetchAgentArchive(url, destination(), setup_test::captureReport);
     }
     void cacheAgent(const std::string& validator) {
         setup_test::writeFile(base() + "installagent/install", "cached");
         setup_test::writeFile(base() + ".validatestring", validator);
+    }
+    void expectCacheUntouched(const std::string& validator) {
+        EXPECT_EQ(readFile(base() + "installagent/install"), "cached");
+        EXPECT_EQ(readFile(base() + ".validatestring"), validator);
     }
 
     TempDir home_, workspace_;
     ScopedEnv homeEnv_{"HOME", home_.path().c_str()};
 };
 
-// Serves an archive body for GET and its headers for HEAD at every path.
-CannedResponse agentResponse(const std::string& requestLine, const std::string& headers,
-                             const std::string& body) {
-    return {httpResponse("200 OK", headers, body, isHead(requestLine))};
-}
-
-TEST(NetworkLimits, FastTestBuildLimits) {
-    const setup::NetworkLimits limits = setup::networkLimits();
-    EXPECT_EQ(limits.connectTimeoutSeconds, 3);
-    EXPECT_EQ(limits.lowSpeedTimeSeconds, 3);
-    EXPECT_EQ(limits.maxRedirects, 20);
-}
-
 TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
     auto noHandle = []() -> CURL* { return nullptr; };
-    EXPECT_FALSE(fetchAgentArchive("http://127.0.0.1:9/agent", destination(),
-                                   setup_test::captureReport, noHandle));
+    EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(),
+                                       setup_test::captureReport, noHandle)
+                  .status,
+              FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0],
               "Internal Error: Failed to initialize the download process - could not create a "
@@ -80,8 +94,10 @@ TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
 }
 
 TEST_F(FetchAgentArchive, UnwritableDestinationIsReported) {
-    EXPECT_FALSE(fetchAgentArchive("http://127.0.0.1:9/agent", workspace_ / "no/such/file",
-                                   setup_test::captureReport));
+    EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", workspace_ / "no/such/file",
+                                       setup_test::captureReport)
+                  .status,
+              FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0],
               "Internal Error: Failed to create local download cache - No such file "
@@ -89,118 +105,206 @@ TEST_F(FetchAgentArchive, UnwritableDestinationIsReported) {
 }
 
 TEST_F(FetchAgentArchive, SilentServerIsAbandoned) {
-    LoopbackServer server([](const std::string&) { return CannedResponse{"", true}; });
+    Rule silent;
+    silent.stall = "before-headers";
+    ScriptedServer server({silent});
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(fetch(server.url("/agent")));
+    EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_LT(elapsed, std::chrono::seconds(20));
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], "Error: Download process failed - Timeout was reached\n\n" + kCheck);
+    EXPECT_EQ(reports[0], m4("Timeout was reached"));
 }
 
 TEST_F(FetchAgentArchive, RedirectLoopEndsAtTheLimit) {
-    int hops = 0;
-    LoopbackServer server([&hops](const std::string& line) {
-        // Give up looping after 40 hops so a missing limit fails, not hangs.
-        if (++hops > 40) return agentResponse(line, "", "end");
-        return CannedResponse{httpResponse("302 Found", "Location: /loop\r\n", "", isHead(line))};
-    });
-    EXPECT_FALSE(fetch(server.url("/loop")));
+    // Give up looping after 40 hops so a missing limit fails, not hangs.
+    Rule loop;
+    loop.status = 302;
+    loop.headers = {{"Location", "/loop"}};
+    loop.times = 40;
+    ScriptedServer server({loop, agentRule("end")});
+    EXPECT_EQ(fetch(server.url("/loop")).status, FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(
-        reports[0],
-        "Error: Download process failed - Number of redirects hit maximum amount\n\n" + kCheck);
-    EXPECT_EQ(server.requestCount(), 21);
+    EXPECT_EQ(reports[0], m4("Number of redirects hit maximum amount"));
+    EXPECT_EQ(server.requestCount(), setup::networkLimits().maxRedirects + 1);
+}
+
+TEST_F(FetchAgentArchive, RedirectToAnotherProtocolIsRefused) {
+    // Without the protocol rules libcurl would try the ftp server (and
+    // report that it cannot connect).
+    Rule toFtp;
+    toFtp.status = 302;
+    toFtp.headers = {{"Location", "ftp://127.0.0.1:1/agent"}};
+    for (const char* method : {"HEAD", "GET"}) {
+        toFtp.method = method;
+        ScriptedServer server({toFtp, agentRule("archive", "\"1\"")});
+        setup_test::clearReports();
+        EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed) << method;
+        ASSERT_EQ(reports.size(), 1u) << method;
+        EXPECT_EQ(reports[0], m4("Unsupported protocol")) << method;
+    }
 }
 
 TEST_F(FetchAgentArchive, HttpErrorsOfTheHeaderRequest) {
     cacheAgent("ETag: \"1\"\r");
-    LoopbackServer server([](const std::string& line) {
-        if (line.find("/missing") != std::string::npos) {
-            return CannedResponse{httpResponse("404 Not Found", "", "", isHead(line))};
-        }
-        return CannedResponse{httpResponse("503 Busy", "ETag: \"1\"\r\n", "", isHead(line))};
-    });
-    EXPECT_FALSE(fetch(server.url("/missing")));
-    EXPECT_FALSE(fetch(server.url("/busy")));
+    Rule missing = methodRule("*", 404);
+    missing.path = "/missing";
+    ScriptedServer server({missing, methodRule("*", 503, "\"1\"")});
+    EXPECT_EQ(fetch(server.url("/missing")).status, FetchStatus::Failed);
+    EXPECT_EQ(fetch(server.url("/busy")).status, FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0], "Could not reach the download server" + kCheck);
     EXPECT_EQ(reports[1], "Error: Download process failed. Received an HTTP code: 503" + kCheck);
-    EXPECT_TRUE(setup_test::exists(base() + "installagent/install"));
+    expectCacheUntouched("ETag: \"1\"\r");
+}
+
+TEST_F(FetchAgentArchive, HttpErrorsOfTheFullRequestAreNotAnArchive) {
+    cacheAgent("ETag: \"old\"\r");
+    for (const int code : {404, 500, 403}) {
+        ScriptedServer server({methodRule("HEAD", 200, "\"new\""), methodRule("GET", code)});
+        setup_test::clearReports();
+        EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed) << code;
+        ASSERT_EQ(reports.size(), 1u) << code;
+        if (code == 404) {
+            EXPECT_EQ(reports[0], "Could not reach the download server" + kCheck);
+        } else {
+            EXPECT_EQ(reports[0], "Error: Download process failed. Received an HTTP code: " +
+                                      std::to_string(code) + kCheck);
+        }
+        EXPECT_EQ(server.requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent"}));
+        expectCacheUntouched("ETag: \"old\"\r");
+    }
 }
 
 TEST_F(FetchAgentArchive, CurrentCacheCostsOneHeaderRequest) {
     cacheAgent("ETag: \"v1\"\r");
-    LoopbackServer server(
-        [](const std::string& line) { return agentResponse(line, "ETag: \"v1\"\r\n", "zip"); });
-    EXPECT_TRUE(fetch(server.url("/agent")));
+    ScriptedServer server({agentRule("zip", "\"v1\"")});
+    EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::CacheCurrent);
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(server.requestCount(), 1);
     EXPECT_EQ(readFile(destination()), "");
 }
 
-// A stale agent whose launcher cannot be removed (the user made its directory
-// read-only) must not survive as the "fresh" agent: the download stops with a
-// sentence naming the directory, before any GET. Needs root to act as another
-// user, since root itself can remove anything.
-TEST_F(FetchAgentArchive, StaleAgentThatCannotBeRemovedStopsTheDownload) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the download as another user";
-    const uid_t user = 65534;
-    cacheAgent("ETag: \"old\"\r");
-    const std::string agentDirectory = base() + setup::kAgentDirName;
-    const std::string chown = "chown -R 65534:65534 " + home_.path() + " " + workspace_.path();
-    ASSERT_EQ(std::system(chown.c_str()), 0);
-    ASSERT_EQ(chmod(agentDirectory.c_str(), 0500), 0);
-    LoopbackServer server(
-        [](const std::string& line) { return agentResponse(line, "ETag: \"new\"\r\n", "zip"); });
+TEST_F(FetchAgentArchive, DownloadLeavesTheCacheAsItIs) {
+    cacheAgent("ETag: \"v1\"\r");
+    ScriptedServer server({agentRule("new archive", "\"v2\"")});
+    const FetchResult result = fetch(server.url("/agent"));
+    EXPECT_EQ(result.status, FetchStatus::Downloaded);
+    EXPECT_EQ(result.validator, "ETag: \"v2\"\r");
+    EXPECT_EQ(readFile(destination()), "new archive");
+    expectCacheUntouched("ETag: \"v1\"\r");
+}
 
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (setgid(user) != 0 || setuid(user) != 0) _exit(10);
-        const bool fetched = fetch(server.url("/agent"));
-        const std::string expected = "The outdated install agent in " + agentDirectory +
-                                     " could not be removed; remove it and rerun the installer.";
-        if (fetched) _exit(11);
-        if (reports.size() != 1 || reports[0] != expected) _exit(12);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    chmod(agentDirectory.c_str(), 0700);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: could not change user, 11: reported success, "
-                                         "12: wrong or missing message";
-    EXPECT_EQ(server.requestCount(), 1) << "no GET after the stale agent survived";
-    EXPECT_EQ(readFile(base() + ".validatestring"), "ETag: \"old\"\r");
+TEST_F(FetchAgentArchive, ValidatorOfTheFullResponseDescribesTheArchive) {
+    // The server changed between the two requests: the bytes are the second
+    // response's, and so must be the validator.
+    ScriptedServer server({methodRule("HEAD", 200, "\"before\""), agentRule("body", "\"after\"")});
+    const FetchResult result = fetch(server.url("/agent"));
+    EXPECT_EQ(result.status, FetchStatus::Downloaded);
+    EXPECT_EQ(result.validator, "ETag: \"after\"\r");
 }
 
 TEST_F(FetchAgentArchive, ValidatorOfARedirectHopIsNotTheAgents) {
     // The cache recorded the validator that only the redirect sends; the
     // final response has none, so the agent must be fetched again.
     cacheAgent("ETag: \"hop\"\r");
-    LoopbackServer server([](const std::string& line) {
-        if (line.find("/start") != std::string::npos) {
-            return CannedResponse{httpResponse("302 Found", "ETag: \"hop\"\r\nLocation: /final\r\n",
-                                               "", isHead(line))};
-        }
-        return agentResponse(line, "", "agent archive");
-    });
-    EXPECT_TRUE(fetch(server.url("/start")));
+    Rule hop;
+    hop.path = "/start";
+    hop.status = 302;
+    hop.headers = {{"ETag", "\"hop\""}, {"Location", "/final"}};
+    ScriptedServer server({hop, agentRule("agent archive")});
+    const FetchResult result = fetch(server.url("/start"));
+    EXPECT_EQ(result.status, FetchStatus::Downloaded);
+    EXPECT_EQ(result.validator, "");
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(readFile(destination()), "agent archive");
-    EXPECT_FALSE(setup_test::exists(base() + "installagent"));
-    EXPECT_EQ(readFile(base() + ".validatestring"), "ETag: \"hop\"\r");  // not replaced
 }
 
-TEST_F(FetchAgentArchive, DownloadRecordsTheFullLongValidator) {
+TEST_F(FetchAgentArchive, DownloadReturnsTheFullLongValidator) {
     const std::string tag = "ETag: \"" + std::string(150, 'v') + "\"";
     cacheAgent(tag.substr(0, 63));
-    LoopbackServer server(
-        [tag](const std::string& line) { return agentResponse(line, tag + "\r\n", "archive"); });
-    EXPECT_TRUE(fetch(server.url("/agent")));
+    ScriptedServer server({agentRule("archive", tag.substr(6))});
+    const FetchResult result = fetch(server.url("/agent"));
+    EXPECT_EQ(result.status, FetchStatus::Downloaded);
     EXPECT_EQ(readFile(destination()), "archive");
-    EXPECT_EQ(readFile(base() + ".validatestring"), tag + "\r");
+    EXPECT_EQ(result.validator, tag + "\r");
+}
+
+TEST_F(FetchAgentArchive, ArchiveLargerThanTheCapIsRefused) {
+    const long long cap = setup::networkLimits().maxArchiveBytes;
+    Rule endless;
+    endless.method = "GET";
+    endless.endless = true;
+    Rule announced;
+    announced.method = "GET";
+    announced.bodyBytes = cap + 1;
+    for (const Rule& big : {endless, announced}) {
+        ScriptedServer server({methodRule("HEAD", 200, "\"big\""), big});
+        setup_test::clearReports();
+        EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0], m4("Maximum file size exceeded"));
+        EXPECT_LE(static_cast<long long>(readFile(destination()).size()), cap);
+    }
+    // Exactly at the cap is still an archive.
+    Rule atCap;
+    atCap.bodyBytes = cap;
+    ScriptedServer server({atCap});
+    EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Downloaded);
+    EXPECT_EQ(static_cast<long long>(readFile(destination()).size()), cap);
+}
+
+// Runs fetch in a child whose files may grow to limitBytes at most; returns
+// what the child reported through its exit status and the pipe: the message
+// text, "SIGNAL <n>" when a signal ended it, or "" for a success.
+std::string fetchUnderFileSizeLimit(const std::string& url, const std::string& destination,
+                                    rlim_t limitBytes) {
+    int out[2];
+    if (pipe(out) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        const rlimit limit{limitBytes, limitBytes};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+        setup_test::clearReports();
+        const FetchResult result =
+            setup::fetchAgentArchive(url, destination, setup_test::captureReport);
+        struct sigaction after {};
+        sigaction(SIGXFSZ, nullptr, &after);
+        std::string text = reports.empty() ? "" : reports[0];
+        if (after.sa_handler != SIG_DFL) text = "SIGXFSZ left ignored";
+        if (write(out[1], text.data(), text.size()) < 0) _exit(4);
+        _exit(result.status == FetchStatus::Downloaded ? 0 : 1);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    ssize_t n = 0;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFSIGNALED(status)) return "SIGNAL " + std::to_string(WTERMSIG(status));
+    return text;
+}
+
+TEST_F(FetchAgentArchive, FileSizeLimitIsACacheWriteErrorNotAKill) {
+    const std::string tooBig =
+        "Internal Error: Failed to create local download cache - File too large.\n\n"
+        "Please rerun the installer.";
+    // A large body fails in the write callback, a small one only when the
+    // buffered bytes are flushed at the end.
+    for (const long bytes : {1000000L, 100L}) {
+        Rule body;
+        body.bodyBytes = bytes;
+        ScriptedServer server({body});
+        EXPECT_EQ(fetchUnderFileSizeLimit(server.url("/agent"), destination(), 50), tooBig)
+            << bytes << " bytes";
+    }
+    Rule small;
+    small.bodyBytes = 40;
+    ScriptedServer server({small});
+    EXPECT_EQ(fetchUnderFileSizeLimit(server.url("/agent"), destination(), 50), "");
 }
 
 // Runs fn with standard error sent to fd; returns what fn returned.
@@ -221,11 +325,13 @@ TEST_F(FetchAgentArchive, ProgressLineOnATerminalIsErasedAtTheEnd) {
     ASSERT_EQ(unlockpt(master), 0);
     const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);
-    const std::string body(200000, 'z');
-    LoopbackServer server(
-        [&body](const std::string& line) { return agentResponse(line, "", body); });
+    Rule body;
+    body.bodyBytes = 200000;
+    body.bodyByte = 'z';
+    ScriptedServer server({body});
 
-    EXPECT_TRUE(withStandardError(terminal, [&] { return fetch(server.url("/agent")); }));
+    EXPECT_TRUE(withStandardError(
+        terminal, [&] { return fetch(server.url("/agent")).status == FetchStatus::Downloaded; }));
 
     close(terminal);
     std::string shown;
@@ -248,9 +354,12 @@ TEST_F(FetchAgentArchive, NothingIsWrittenWhenStandardErrorIsNoTerminal) {
     const std::string log = workspace_ / "stderr.log";
     const int file = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(file, 0);
-    LoopbackServer server(
-        [](const std::string& line) { return agentResponse(line, "", std::string(50000, 'z')); });
-    EXPECT_TRUE(withStandardError(file, [&] { return fetch(server.url("/agent")); }));
+    Rule body;
+    body.bodyBytes = 50000;
+    body.bodyByte = 'z';
+    ScriptedServer server({body});
+    EXPECT_TRUE(withStandardError(
+        file, [&] { return fetch(server.url("/agent")).status == FetchStatus::Downloaded; }));
     close(file);
     EXPECT_EQ(readFile(log), "");
     EXPECT_EQ(readFile(destination()).size(), 50000u);

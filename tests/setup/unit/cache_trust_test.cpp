@@ -110,7 +110,7 @@ TEST_F(CacheTrust, AcquireAgentRefusesAnUntrustedCacheWithoutTouchingIt) {
     TempDir workspace;
     setup_test::clearReports();
 
-    EXPECT_EQ(setup::acquireAgent(workspace.path(), setup_test::captureReport), "");
+    EXPECT_EQ(setup::acquireAgent(workspace.path(), setup_test::captureReport).launcher, "");
 
     ASSERT_EQ(setup_test::reports.size(), 1u);
     EXPECT_EQ(setup_test::reports[0], refusal(baseDir));
@@ -123,7 +123,7 @@ TEST_F(CacheTrust, AcquireAgentNamesAFileInTheCachePath) {
     ScopedEnv home("HOME", home_.c_str());
     TempDir workspace;
     setup_test::clearReports();
-    EXPECT_EQ(setup::acquireAgent(workspace.path(), setup_test::captureReport), "");
+    EXPECT_EQ(setup::acquireAgent(workspace.path(), setup_test::captureReport).launcher, "");
     ASSERT_EQ(setup_test::reports.size(), 1u);
     EXPECT_EQ(setup_test::reports[0],
               "The install agent cache path " + home_ +

@@ -1,6 +1,8 @@
 // Unpacking the payload appended to the installer's file, and the agent's
 // command line.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -107,8 +109,9 @@ protected:
         argv.push_back(nullptr);
         std::string command = "sh " + setup::quoteArgument(launcher_);
         setup_test::clearReports();
-        EXPECT_TRUE(setup::launchAgent(command, workDir, static_cast<int>(args.size()), argv.data(),
-                                       setup_test::captureReport));
+        EXPECT_EQ(setup::launchAgent(command, workDir, static_cast<int>(args.size()), argv.data(),
+                                     setup_test::captureReport),
+                  setup::LaunchOutcome::Ran);
         EXPECT_TRUE(setup_test::reports.empty());
         return command;
     }
@@ -149,6 +152,29 @@ TEST_F(LaunchAgent, EveryArgumentArrivesAsReceived) {
 TEST_F(LaunchAgent, FailingAgentStillCountsAsLaunched) {
     setup_test::writeFile(launcher_, "exit 7\n");
     launch({"setup", "x"}, "/w");
+}
+
+TEST_F(LaunchAgent, CommandLineTooLongForTheShellIsNotStarted) {
+    // Many short arguments that together pass the one-argument limit of
+    // "sh -c": each fits, the joined line does not.
+    std::vector<std::string> args = {"setup"};
+    while (args.size() * 50 < 140000) args.push_back(std::string(49, 'a'));
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string command = "sh " + setup::quoteArgument(launcher_);
+    setup_test::clearReports();
+    EXPECT_EQ(setup::launchAgent(command, "/w", static_cast<int>(args.size()), argv.data(),
+                                 setup_test::captureReport),
+              setup::LaunchOutcome::NotStarted);
+    ASSERT_EQ(setup_test::reports.size(), 1u);
+    const std::string expected = "The install agent cannot be started: its command line of " +
+                                 std::to_string(command.size()) +
+                                 " bytes is longer than the system allows (" +
+                                 std::to_string(setup::longestShellCommand()) + " bytes).";
+    EXPECT_EQ(setup_test::reports[0], expected);
+    EXPECT_FALSE(exists(dir_ / "received"));
+    EXPECT_LE(setup::longestShellCommand(), 131071u);
 }
 
 }  // namespace

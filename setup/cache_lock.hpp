@@ -1,0 +1,58 @@
+// Advisory locks on files of the per-user cache: one run at a time obtains
+// the agent, and a cached agent that some run executes is never replaced.
+#pragma once
+
+#include <string>
+
+namespace setup {
+
+// Owns one open lock file (created with mode 0600, closed on exec) and the
+// flock held on it, which ends when the object is destroyed.
+class FileLock {
+public:
+    FileLock() = default;
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    // errno of the failed open, 0 when open.
+    int openError() const { return openError_; }
+
+    // Takes (or converts to) LOCK_EX or LOCK_SH without waiting; true when held.
+    bool tryLock(int operation);
+    void unlock();
+
+private:
+    int fd_ = -1;
+    int openError_ = 0;
+};
+
+// The two locks of one cache. obtain is held exclusively from before the
+// header request until the run knows which agent it runs; inUse is held
+// shared by every run executing the cached agent, until that agent returns.
+struct CacheLocks {
+    FileLock obtain;
+    FileLock inUse;
+};
+
+// The agent a run is to start: its launcher path ("" after a failure) and,
+// when that is the cached agent, the shared in-use lock that keeps the cache
+// from being replaced under it until this object is gone.
+struct AcquiredAgent {
+    std::string launcher;
+    FileLock inUse;
+};
+
+// Opens base + ".lock" and base + ".inuse"; 0, or the errno of the failure.
+int openCacheLocks(const std::string& base, CacheLocks& locks);
+
+// Takes lock exclusively, waiting as long as it takes. After a second of
+// waiting it shows one line on noticeFd, only when that is a terminal, and
+// erases it once the lock is taken. False only when the lock file is not open.
+bool waitForExclusive(FileLock& lock, int noticeFd);
+
+}  // namespace setup

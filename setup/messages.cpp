@@ -1,0 +1,62 @@
+#include "messages.hpp"
+
+#include <cstring>
+
+namespace setup {
+namespace {
+
+constexpr char kCheckSettings[] =
+    ". Check your internet connectivity, proxy server, firewall, and virus scanner settings and "
+    "rerun the installer.";
+
+}  // namespace
+
+std::string cacheFileMessage(int error) {
+    return std::string("Internal Error: Failed to create local download cache - ") +
+           std::strerror(error) + ".\n\nPlease rerun the installer.";
+}
+
+std::string setupMessage(CURLcode code) {
+    return std::string("Error: Failed to initialize the installer - ") + curl_easy_strerror(code) +
+           "\n\n" + kCheckSettings;
+}
+
+std::string processMessage(const std::string& reason) {
+    return "Internal Error: Failed to initialize the download process - " + reason;
+}
+
+std::string transferMessage(CURLcode code) {
+    return std::string("Error: Download process failed - ") + curl_easy_strerror(code) + "\n\n" +
+           kCheckSettings;
+}
+
+std::string notFoundMessage() {
+    return std::string("Could not reach the download server") + kCheckSettings;
+}
+
+std::string httpCodeMessage(long code) {
+    return "Error: Download process failed. Received an HTTP code: " + std::to_string(code) +
+           kCheckSettings;
+}
+
+std::string staleAgentMessage(const std::string& directory) {
+    return "The outdated install agent in " + directory +
+           " could not be replaced; remove it and rerun the installer.";
+}
+
+std::string untrustedWorkDirectoryMessage(const std::string& directory) {
+    return "No private directory could be made in /tmp, and the installer's own directory " +
+           directory + " is not owned by you or can be written by others; refusing to work in it.";
+}
+
+std::string commandTooLongMessage(std::size_t length, std::size_t limit) {
+    return "The install agent cannot be started: its command line of " + std::to_string(length) +
+           " bytes is longer than the system allows (" + std::to_string(limit) + " bytes).";
+}
+
+std::string shellNotStartedMessage(int error) {
+    return std::string("The install agent cannot be started: the system could not run a shell (") +
+           std::strerror(error) + ").";
+}
+
+}  // namespace setup

@@ -1,0 +1,44 @@
+// The sentences the installer shows when obtaining or starting the agent
+// fails; each is spelled here and nowhere else.
+#pragma once
+
+#include <string>
+
+#include <curl/curl.h>
+
+namespace setup {
+
+// The archive or the cache could not be written: the system's text for error.
+std::string cacheFileMessage(int error);
+
+// Setting the URL, the write function or the write target failed.
+std::string setupMessage(CURLcode code);
+
+// The download could not be set up (handle, limits, protocols).
+std::string processMessage(const std::string& reason);
+
+// A transfer failed, or its response code could not be read.
+std::string transferMessage(CURLcode code);
+
+// The server answered 404.
+std::string notFoundMessage();
+
+// The server answered another code of 400 or above.
+std::string httpCodeMessage(long code);
+
+// An agent archive could not be made into a runnable agent.
+inline constexpr char kAgentInitFailed[] = "Failed to initialize the install agent.";
+
+// The complete new agent could not take the outdated one's place.
+std::string staleAgentMessage(const std::string& directory);
+
+// mkdtemp failed and the installer's own directory is open to others.
+std::string untrustedWorkDirectoryMessage(const std::string& directory);
+
+// The agent's command line does not fit the system's argument limits.
+std::string commandTooLongMessage(std::size_t length, std::size_t limit);
+
+// The shell for the agent could not be started; error is errno.
+std::string shellNotStartedMessage(int error);
+
+}  // namespace setup

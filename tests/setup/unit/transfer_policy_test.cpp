@@ -1,0 +1,83 @@
+// The compiled-in transfer limits and protocol rules reach the libcurl
+// options they are meant for. Built twice: against the fast test limits and
+// against the production limits, each with its own expected values.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "agent_download.hpp"
+#include "network_limits.hpp"
+#include "test_support.hpp"
+#include "transfer_options.hpp"
+
+using setup_test::TempDir;
+
+namespace {
+
+// Every option value the download set, as text, by option.
+std::map<CURLoption, std::string> recorded;
+
+CURLcode recordNumber(CURL* handle, CURLoption option, long value) {
+    recorded[option] = std::to_string(value);
+    return curl_easy_setopt(handle, option, value);
+}
+CURLcode recordSize(CURL* handle, CURLoption option, curl_off_t value) {
+    recorded[option] = std::to_string(value);
+    return curl_easy_setopt(handle, option, value);
+}
+CURLcode recordText(CURL* handle, CURLoption option, const char* value) {
+    recorded[option] = value;
+    return curl_easy_setopt(handle, option, value);
+}
+constexpr setup::OptionSetter kRecorder{recordNumber, recordSize, recordText};
+
+// A real handle whose options are seen through the recorder; the transfer
+// goes to a loopback port where nothing listens, so it ends at once.
+CURL* freshHandle() {
+    recorded.clear();
+    return curl_easy_init();
+}
+
+void fetchWithRecorder(const std::string& url) {
+    TempDir workspace;
+    setup_test::ScopedEnv home("HOME", workspace.path().c_str());
+    setup::fetchAgentArchive(url, workspace / "InstallAgent.zip", setup_test::captureReport,
+                             freshHandle, kRecorder);
+}
+
+TEST(TransferPolicy, CompiledLimitsReachTheirOwnOptions) {
+    fetchWithRecorder("http://127.0.0.1:1/agent");
+    EXPECT_EQ(recorded[CURLOPT_CONNECTTIMEOUT], std::to_string(EXPECTED_CONNECT_TIMEOUT_S));
+    EXPECT_EQ(recorded[CURLOPT_LOW_SPEED_LIMIT], "1");
+    EXPECT_EQ(recorded[CURLOPT_LOW_SPEED_TIME], std::to_string(EXPECTED_LOW_SPEED_TIME_S));
+    EXPECT_EQ(recorded[CURLOPT_MAXREDIRS], std::to_string(EXPECTED_MAX_REDIRECTS));
+    EXPECT_EQ(recorded[CURLOPT_MAXFILESIZE_LARGE], std::to_string(EXPECTED_MAX_ARCHIVE_BYTES));
+    EXPECT_EQ(recorded[CURLOPT_FOLLOWLOCATION], "1");
+    // The limits as the program itself sees them, for the record.
+    const setup::NetworkLimits limits = setup::networkLimits();
+    EXPECT_EQ(limits.connectTimeoutSeconds, EXPECTED_CONNECT_TIMEOUT_S);
+    EXPECT_EQ(limits.maxArchiveBytes, EXPECTED_MAX_ARCHIVE_BYTES);
+}
+
+TEST(TransferPolicy, OnlyHttpAndHttpsAndNoStepDownFromHttps) {
+    fetchWithRecorder("http://127.0.0.1:1/agent");
+    EXPECT_EQ(recorded[CURLOPT_PROTOCOLS_STR], "http,https");
+    EXPECT_EQ(recorded[CURLOPT_REDIR_PROTOCOLS_STR], "http,https");
+    for (const char* url : {"https://127.0.0.1:1/agent", "HTTPS://127.0.0.1:1/agent",
+                            "hTtPs://127.0.0.1:1/a?b=http://x"}) {
+        fetchWithRecorder(url);
+        EXPECT_EQ(recorded[CURLOPT_PROTOCOLS_STR], "http,https") << url;
+        EXPECT_EQ(recorded[CURLOPT_REDIR_PROTOCOLS_STR], "https") << url;
+    }
+}
+
+TEST(TransferPolicy, RedirectProtocolsFollowTheParsedScheme) {
+    EXPECT_STREQ(setup::redirectProtocolsFor("https://h/x"), "https");
+    EXPECT_STREQ(setup::redirectProtocolsFor("HTTPS://h/x"), "https");
+    EXPECT_STREQ(setup::redirectProtocolsFor("http://h/https://"), "http,https");
+    EXPECT_STREQ(setup::redirectProtocolsFor("ftp://h/x"), "http,https");
+    EXPECT_STREQ(setup::redirectProtocolsFor(""), "http,https");
+}
+
+}  // namespace
