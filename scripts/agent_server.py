@@ -277,11 +277,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def _send_body(self, body: bytes, delay: float) -> None:
         stop = self.server.owner.stopping
-        for start in range(0, len(body), CHUNK_SIZE):
-            self.wfile.write(body[start:start + CHUNK_SIZE])
-            self.wfile.flush()
-            if delay and stop.wait(delay):
-                return
+        try:
+            for start in range(0, len(body), CHUNK_SIZE):
+                self.wfile.write(body[start:start + CHUNK_SIZE])
+                self.wfile.flush()
+                if delay and stop.wait(delay):
+                    return
+        except OSError:  # the client gave up or was killed
+            self.close_connection = True
 
     def _send_endless(self, block: bytes, delay: float) -> None:
         stop = self.server.owner.stopping
