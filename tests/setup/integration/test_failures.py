@@ -1,7 +1,11 @@
 # End-to-end tests of how a packed setup fails: server answers, broken
 # transfers, stalls, redirect loops, a damaged setup file, an unsafe cache.
 import os
+import resource
+import shutil
 import socket
+import subprocess
+import time
 import unittest
 
 import setup_harness as h
@@ -52,6 +56,24 @@ class ServerAnswers(h.SetupCase):
         # The next good answer installs.
         self.server.set_responder(per_method(agent_reply("v2", '"v2"')))
         self.assert_agent_ran(self.run_setup(), tag="v2")
+
+    def test_error_page_of_the_full_request_keeps_the_old_agent(self):
+        self.assert_agent_ran(self.run_setup(), tag="v1")
+        for code, lines in ((500, [h.m6_line(500)]), (404, [h.M5])):
+            page = Reply(status=code, headers=(("ETag", '"v2"'),),
+                         body=b"<html>error page</html>\n")
+            self.server.set_responder(per_method(page, head=agent_reply("v2", '"v2"')))
+            self.server.clear()
+            self.assert_failed(self.run_setup(), lines)
+            self.assertEqual(self.server.methods(), [HEAD, GET])
+            self.assert_cache(stored_validator('"v1"'), launcher=True)
+        self.server.set_responder(per_method(agent_reply("v1")))
+        self.assert_agent_ran(self.run_setup(), tag="v1")
+
+    def test_redirect_to_ftp_is_refused(self):
+        self.server.set_responder(per_method(
+            Reply(status=302, headers=(("Location", "ftp://127.0.0.1:1/agent"),))))
+        self.assert_failed(self.run_setup(), h.m4_lines("Unsupported protocol"))
 
     def test_body_that_is_not_a_zip(self):
         page = Reply(status=200, headers=(("ETag", '"page"'),),
@@ -119,6 +141,108 @@ class AgentAndPayload(h.SetupCase):
         outcome = self.run_setup()
         self.assert_failed(outcome, [h.PAYLOAD_FAILED])
         self.assertEqual(self.server.requests(), [])
+
+
+class WriteLimits(h.SetupCase):
+    def test_file_size_limit_is_reported_not_a_silent_kill(self):
+        big = Reply(status=200, headers=(("ETag", '"big"'),),
+                    body=h.agent_archive("big", padding=1 << 20))
+        self.server.set_responder(per_method(big))
+        limit = 256 * 1024  # room for bundle.zip, not for the agent archive
+
+        def small_files():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+        done = subprocess.run([self.setup_path], env=self.env(), cwd=self.cwd,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60,
+                              preexec_fn=small_files)
+        outcome = h.Outcome(done.returncode, done.stderr, self.new_runs(), 0)
+        self.assert_failed(outcome, [
+            "Internal Error: Failed to create local download cache - File too large.", "",
+            "Please rerun the installer."])
+        self.assert_cache(None, launcher=False)
+
+
+class StartingTheAgent(h.SetupCase):
+    def test_arguments_too_long_for_the_shell_fail_before_the_agent(self):
+        # Each argument is short, so setup itself starts; joined, they pass
+        # the one-argument limit of "sh -c".
+        args = ["a%048d" % i for i in range(3000)]
+        outcome = self.run_setup(args)
+        self.assertEqual(outcome.status, 255)
+        self.assertEqual(len(outcome.lines), 2, outcome.lines)
+        self.assertRegex(outcome.lines[0],
+                         r"^The install agent cannot be started: its command line of \d+ bytes "
+                         r"is longer than the system allows \(\d+ bytes\)\.$")
+        self.assertEqual(outcome.lines[1], h.FAILED)
+        self.assertEqual(outcome.runs, [])
+
+    def test_payload_comes_from_the_running_image(self):
+        # A stand-in unzip holds the payload extraction until another setup
+        # has been moved onto this one's path.
+        tools = self.make_dir("tools")
+        gate = os.path.join(self.tmp, "gate")
+        self.write(os.path.join(tools, "unzip"),
+                   b'#!/bin/sh\nif [ ! -e "$GATE.used" ]; then\n    : > "$GATE.used"\n'
+                   b'    while [ ! -e "$GATE" ]; do sleep 0.02; done\nfi\n'
+                   b'exec /usr/bin/unzip "$@"\n')
+        os.chmod(os.path.join(tools, "unzip"), 0o755)
+        with open(self.bundle, "wb") as f:
+            f.write(h.zip_bytes({"other/app.txt": b"another application\n"}))
+        other = self.pack(self.make_dir("other"))
+        env = self.env(GATE=gate)
+        env["PATH"] = tools + ":" + env["PATH"]
+        proc = subprocess.Popen([self.setup_path], env=env, cwd=self.cwd,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(gate + ".used") and time.monotonic() < deadline:
+            time.sleep(0.02)
+        os.rename(other, self.setup_path)
+        open(gate, "w").close()
+        out, err = proc.communicate(timeout=60)
+        outcome = h.Outcome(proc.returncode, err, self.new_runs(), 0)
+        self.assert_agent_ran(outcome, tag="v1")
+
+
+@unittest.skipUnless(os.geteuid() == 0 and shutil.which("unshare"),
+                     "needs root and unshare for a private, read-only /tmp")
+class NoPrivateWorkspace(h.SetupCase):
+    """mkdtemp fails: /tmp is read-only in a private mount namespace, where
+    only this test's own directory stays writable."""
+
+    def run_without_tmp(self, setup):
+        script = ('mount --make-rprivate / && mount --bind /tmp /tmp && '
+                  'mount -o remount,bind,ro /tmp && mount --bind "$1" "$1" && '
+                  'mount -o remount,bind,rw "$1" && exec "$2"')
+        probe = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", self.tmp, "true"],
+                               capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest("cannot make a read-only /tmp here: " + probe.stderr.decode())
+        done = subprocess.run(["unshare", "-m", "sh", "-c", script, "sh", self.tmp, setup],
+                              env=self.env(), cwd=self.cwd, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=60)
+        self.assertEqual(done.stdout, b"")
+        return h.Outcome(done.returncode, done.stderr, self.new_runs(), 0)
+
+    def test_directory_others_can_write_is_refused(self):
+        where = self.make_dir("shared")
+        setup = self.pack(where)
+        planted = h.zip_bytes({"install": b'printf planted > "$AGENT_RECORD_DIR/planted"\n'})
+        self.write(os.path.join(where, "InstallAgent_x.zip"), planted)
+        os.chmod(where, 0o777)
+        outcome = self.run_without_tmp(setup)
+        self.assert_failed(outcome, [
+            "No private directory could be made in /tmp, and the installer's own directory "
+            + where + " is not owned by you or can be written by others; refusing to work in it."])
+        self.assertFalse(os.path.exists(os.path.join(self.record_dir, "planted")))
+
+    def test_private_directory_of_ones_own_is_used(self):
+        where = self.make_dir("private")
+        os.chmod(where, 0o700)
+        setup = self.pack(where)
+        self.assert_agent_ran(self.run_without_tmp(setup), tag="v1")
+        self.assertTrue(os.path.isfile(os.path.join(where, "bundle.zip")))
 
 
 class UntrustedCache(h.SetupCase):
