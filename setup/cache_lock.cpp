@@ -31,8 +31,9 @@ void writeAll(int fd, const char* text, std::size_t length) {
 
 }  // namespace
 
-FileLock::FileLock(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+FileLock::FileLock(const std::string& path, LockInheritance inheritance) {
+    const int onExec = inheritance == LockInheritance::inherited ? 0 : O_CLOEXEC;
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | onExec, 0600);
     if (fd_ < 0) openError_ = errno;
 }
 
@@ -66,7 +67,7 @@ void FileLock::unlock() {
 int openCacheLocks(const std::string& base, CacheLocks& locks) {
     locks.obtain = FileLock(base + kLockFileName);
     if (!locks.obtain.isOpen()) return locks.obtain.openError();
-    locks.inUse = FileLock(base + kInUseFileName);
+    locks.inUse = FileLock(base + kInUseFileName, LockInheritance::inherited);
     return locks.inUse.openError();
 }
 

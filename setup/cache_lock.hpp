@@ -6,12 +6,18 @@
 
 namespace setup {
 
-// Owns one open lock file (created with mode 0600, closed on exec) and the
-// flock held on it, which ends when the object is destroyed.
+// Whether programs the installer starts get a copy of the lock file's
+// descriptor. A flock lasts while any copy is open, so an inherited lock is
+// held for as long as the started program (or anything it leaves running) is.
+enum class LockInheritance { closedOnExec, inherited };
+
+// Owns one open lock file (created with mode 0600) and the flock held on it,
+// which ends when the object is destroyed and no started program holds a copy.
 class FileLock {
 public:
     FileLock() = default;
-    explicit FileLock(const std::string& path);
+    explicit FileLock(const std::string& path,
+                      LockInheritance inheritance = LockInheritance::closedOnExec);
     ~FileLock();
     FileLock(FileLock&& other) noexcept;
     FileLock& operator=(FileLock&& other) noexcept;
@@ -33,7 +39,9 @@ private:
 
 // The two locks of one cache. obtain is held exclusively from before the
 // header request until the run knows which agent it runs; inUse is held
-// shared by every run executing the cached agent, until that agent returns.
+// shared by every run executing the cached agent, and is inherited by that
+// agent, so that it lasts until the agent ends even if the installer that
+// started it is killed first.
 struct CacheLocks {
     FileLock obtain;
     FileLock inUse;

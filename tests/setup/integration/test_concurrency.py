@@ -21,7 +21,8 @@ DATA_FILE_BYTES = 5 * 1024 * 1024
 KILL_ROUNDS = int(os.environ.get("SETUP_KILL_ROUNDS", "6"))
 
 # Checks every file against the manifest when it starts and again when it
-# ends (after waiting for $AGENT_HOLD to appear, when set), runs
+# ends, then that its directory still holds the same agent (after waiting
+# for $AGENT_HOLD to appear, when set), runs
 # $NESTED_SETUP once in between, and records one line per run:
 # "<tag> <first check> <last check> <nested status> <launcher>".
 LAUNCHER = b"""\
@@ -47,6 +48,9 @@ if [ -n "$NESTED_SETUP" ]; then
     nested=$?
 fi
 last=$(check)
+if [ "$(cat "$d/tag" 2>/dev/null)" != "$tag" ]; then
+    last=REPLACED
+fi
 rec=$(mktemp "$AGENT_RECORD_DIR/run.XXXXXX")
 printf '%s %s %s %s %s\\n' "$tag" "$first" "$last" "$nested" "$0" > "$rec"
 """
@@ -192,6 +196,34 @@ class ConcurrentRuns(h.SetupCase):
         self.assertEqual((record.tag, record.launcher), ("v2", self.cached_launcher()))
         self.assertEqual(self.server.methods(), ["HEAD", "GET"])
         self.assert_cache_consistent(tag="v2")
+
+    def test_agent_outliving_its_killed_installer_keeps_the_cache(self):
+        # The agent holds the cache in use itself, not only the installer
+        # that started it: an update meanwhile must take a private copy.
+        self.assertEqual(self.run_setup().status, 0)
+        self.clear_records()
+        hold = os.path.join(self.tmp, "go")
+        orphaned = self.start(AGENT_HOLD=hold)
+        self.wait_for(hold + ".started")
+        os.kill(orphaned.pid, signal.SIGKILL)
+        # Not communicate: the agent still holds the pipes open.
+        orphaned.wait(timeout=60)
+
+        self.server.set_responder(per_method(agent_reply("v2")))
+        second = self.run_setup()
+        self.assertEqual((second.status, second.stderr), (0, b""))
+        [record] = self.records()
+        self.assertEqual(record.tag, "v2")
+        self.assertTrue(record.launcher.startswith("/tmp/zq"), record.launcher)
+        self.assert_cache_consistent(tag="v1")
+
+        self.clear_records()
+        open(hold, "w").close()
+        self.wait_for_group_to_end(orphaned.pid)
+        orphaned.communicate(timeout=60)
+        [record] = self.records()
+        self.assertEqual(record.tag, "v1")
+        self.assertTrue(record.complete, "the orphaned agent was changed underneath")
 
     def test_nested_run_with_a_current_cache(self):
         self.assertEqual(self.run_setup().status, 0)
