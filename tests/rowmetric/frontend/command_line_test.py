@@ -294,15 +294,10 @@ def check_out_links(work):
            "a loop of links is left alone")
 
 
-def serve_one_reader(path, make_server):
-    """Accepts one writer at `path` on a thread; returns (thread, received)."""
+def in_background(read):
+    """Runs `read` on a thread; returns the thread and the list its result goes to."""
     received = []
-    server = make_server()
-
-    def run():
-        received.append(server())
-
-    thread = threading.Thread(target=run, daemon=True)
+    thread = threading.Thread(target=lambda: received.append(read()), daemon=True)
     thread.start()
     return thread, received
 
@@ -317,7 +312,7 @@ def check_out_special_files(work):
 
     fifo = os.path.join(special, "fifo")
     os.mkfifo(fifo)
-    thread, received = serve_one_reader(fifo, lambda: lambda: read_bytes(fifo))
+    thread, received = in_background(lambda: read_bytes(fifo))
     rc, _, err = hux(small, "euc", "--out", fifo)
     thread.join(30)
     expect(rc == 0 and received == [text], f"a FIFO gets the result: {rc} {err!r}")
@@ -337,7 +332,7 @@ def check_out_special_files(work):
                 chunks.append(chunk)
         return b"".join(chunks)
 
-    thread, received = serve_one_reader(sock_path, lambda: accept_and_read)
+    thread, received = in_background(accept_and_read)
     rc, _, err = hux(small, "euc", "--binary", "--out", sock_path)
     thread.join(30)
     listener.close()
