@@ -9,8 +9,9 @@ all: build
 deps:
 	scripts/install-deps
 
+# The default preset of CMakePresets.json, in BUILD_DIR.
 configure:
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake --preset default -B $(BUILD_DIR)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)

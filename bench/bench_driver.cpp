@@ -5,11 +5,14 @@
 #include "process_memory.hpp"
 
 #include "host/array_factory.hpp"
+#include "host/frontend/result_output.hpp"
 #include "rowmetric/entry.hpp"
 #include "rowmetric/host_api.hpp"
 
 #include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -36,13 +39,16 @@ constexpr const char* kUsage =
     "  --check           run the plain pair loop once and compare bit for bit\n"
     "  --dump FILE       write the fast result (raw doubles) for the peers\n"
     "  --module          also time one call of huxFunction\n"
-    "  --write-baseline  also time allocating and writing the result alone\n";
+    "  --write-baseline  also time allocating and writing the result alone\n"
+    "  --time-output DIR also time writing the result as hux-run --out does,\n"
+    "                    as text and as binary, to a new file in DIR\n";
 
 struct Options {
     std::string data;
     std::string metric;
     std::string param;
     std::string dump;
+    std::string outputDir;
     double exponent = 0.0;
     int runs = 5;
     std::vector<int> threads{1, 2};
@@ -101,6 +107,8 @@ Options parseOptions(int argc, char** argv) {
             o.module = true;
         } else if (arg == "--write-baseline") {
             o.writeBaseline = true;
+        } else if (arg == "--time-output") {
+            o.outputDir = next();
         } else {
             throw std::invalid_argument("unknown option " + arg);
         }
@@ -157,6 +165,30 @@ double timeAllocateAndWrite(std::uint64_t pairs) {
                           std::fill(out + b, out + e, 1.0);
                       });
     return seconds(start);
+}
+
+// Writing the result as hux-run writes it, text and binary, each run to a
+// new file in `dir` (the previous one removed untimed); medians of `runs`
+// after a warm-up, with the file sizes.
+void timeOutput(const std::string& dir, const double* values, std::uint64_t count, int runs) {
+    for (const bool binary : {false, true}) {
+        const std::string path = dir + (binary ? "/result.f64" : "/result.txt");
+        std::vector<double> times;
+        for (int r = 0; r <= runs; ++r) {
+            ::unlink(path.c_str());
+            const auto start = std::chrono::steady_clock::now();
+            if (const auto error = huxrun::writeResult(path, values, count, binary)) {
+                throw std::runtime_error(*error);
+            }
+            if (r > 0) times.push_back(seconds(start));
+        }
+        struct stat status {};
+        ::stat(path.c_str(), &status);
+        ::unlink(path.c_str());
+        const char* form = binary ? "binary" : "text";
+        std::printf(", \"%s_write_seconds\": %.6f, \"%s_bytes\": %lld", form, median(times), form,
+                    static_cast<long long>(status.st_size));
+    }
 }
 
 void printJsonNumberList(const char* name, const std::vector<std::pair<int, double>>& list) {
@@ -247,6 +279,13 @@ int runBenchmark(const Options& o) {
             times.push_back(timeAllocateAndWrite(pairs));
         }
         std::printf(", \"write_seconds\": %.6f", median(times));
+    }
+
+    if (!o.outputDir.empty()) {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
+        const vornhost::ArrayPtr result = createResult(pairs);
+        if (pairs != 0) run(resultData(result), Engine::fast);
+        timeOutput(o.outputDir, resultData(result), pairs, o.runs);
     }
 
     if (o.module) {

@@ -3,7 +3,9 @@
 Generates the workloads (fixed seeds), runs the C++ driver for every metric
 (bit-identity check against the plain pair loop, then medians of timed runs
 at 1 and 2 threads), runs scikit-learn and SciPy on the same data in separate
-processes, checks agreement to 1e-9 relative and prints one table. Run with
+processes, checks agreement to 1e-9 relative and prints one table. For the
+W1 euc result it also times writing it as hux-run --out does (text and
+binary) next to dd writing as many bytes to the same file system. Run with
 /usr/bin/python3 (Debian's numpy, SciPy and scikit-learn).
 """
 
@@ -12,6 +14,7 @@ import json
 import os
 import platform
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -25,6 +28,9 @@ import workloads  # noqa: E402
 HERE = os.path.dirname(os.path.abspath(__file__))
 AGREEMENT = 1e-9
 PDIST_LIMIT_SECONDS = 60.0
+# The result whose writing is timed, and the bar for its binary form.
+OUTPUT_TIMED = ("W1", "euc")
+BINARY_OVER_DD_LIMIT = 1.5
 
 # Peers per (workload, metric). The SciPy peer name is pdist's metric name.
 PEERS = {
@@ -85,6 +91,24 @@ def run_json(cmd, env=None):
     return json.loads(out.stdout.strip().splitlines()[-1])
 
 
+def time_dd(directory, size, runs):
+    """dd writing `size` bytes of zeros to a new file in `directory`: the
+    medium's speed for the output comparison. Median of `runs` after a
+    warm-up, each to a new file (the previous one removed untimed)."""
+    path = os.path.join(directory, "dd.f64")
+    times = []
+    for r in range(runs + 1):
+        if os.path.exists(path):
+            os.unlink(path)
+        start = time.perf_counter()
+        subprocess.run(["dd", "if=/dev/zero", f"of={path}", "bs=1M", f"count={size}",
+                        "iflag=count_bytes", "status=none"], check=True)
+        if r > 0:
+            times.append(time.perf_counter() - start)
+    os.unlink(path)
+    return statistics.median(times)
+
+
 def pdist_estimate(workload, code, args_for_peer, env):
     """pdist's time extrapolated from the first 400 observations."""
     probe = subprocess.run(
@@ -128,8 +152,12 @@ def main():
                     cmd += ["--dump", dump]
                 if w.name == "W4":
                     cmd += ["--write-baseline"]
+                if key == OUTPUT_TIMED:
+                    cmd += ["--time-output", work]
                 print(f"{w.name} {code}: module ...", file=sys.stderr, flush=True)
                 ours[key] = run_json(cmd)
+                if key == OUTPUT_TIMED:
+                    ours[key]["dd_seconds"] = time_dd(work, ours[key]["binary_bytes"], args.runs)
                 if not want_dump:
                     continue
                 data_file = inputs[1]
@@ -190,6 +218,18 @@ def format_report(ours, peers, skipped, blas, elapsed):
         lines.append(f"W4: allocating the {w4['pairs'] * 8 / 1e9:.1f} GB result through the host "
                      f"and writing it once (2 threads) takes {w4['write_seconds']:.3f} s; euc takes "
                      f"{w4['fast_seconds']['2']:.3f} s = {w4['fast_seconds']['2'] / w4['write_seconds']:.2f}x that.")
+    written = ours.get(OUTPUT_TIMED)
+    if written and "dd_seconds" in written:
+        w, code = OUTPUT_TIMED
+        binary, text, dd = (written["binary_write_seconds"], written["text_write_seconds"],
+                            written["dd_seconds"])
+        lines.append("")
+        lines.append(f"{w} {code} result written as hux-run --out writes it (2 threads, medians, "
+                     f"each to a new file): binary {written['binary_bytes'] / 1e6:.0f} MB in "
+                     f"{binary:.3f} s ({written['binary_bytes'] / binary / 1e9:.2f} GB/s), dd "
+                     f"writing as many bytes to the same file system {dd:.3f} s = "
+                     f"{binary / dd:.2f}x; text {written['text_bytes'] / 1e6:.0f} MB in "
+                     f"{text:.3f} s ({written['text_bytes'] / text / 1e6:.0f} MB/s).")
     lines.append("")
     lines.append(f"Peers (medians; a run over 5 s is not repeated; BLAS: {blas}):")
     lines.append("")
@@ -238,6 +278,10 @@ def format_report(ours, peers, skipped, blas, elapsed):
         ratio = w4["fast_seconds"]["2"] / w4["write_seconds"]
         lines.append(f"- 7. W4 within 2x of allocate-and-write: {ratio:.2f}x -> "
                      f"{'met' if ratio <= 2.0 else 'NOT met'}")
+    if written and "dd_seconds" in written:
+        ratio = written["binary_write_seconds"] / written["dd_seconds"]
+        lines.append(f"- 8. binary output within {BINARY_OVER_DD_LIMIT}x of dd: {ratio:.2f}x -> "
+                     f"{'met' if ratio <= BINARY_OVER_DD_LIMIT else 'NOT met'}")
     lines.append("")
     lines.append(f"Machine: {cpu_model()}, {os.cpu_count()} cores, {memory_gb():.0f} GB; "
                  f"Python {platform.python_version()}, numpy {np.__version__}, "

@@ -159,7 +159,10 @@ is written as one value per line ("%.17g").
            as a number is a number: write ./3 for a file named 3.
 
 Options:
-  --out FILE           write the result to FILE (replaced only on success)
+  --out FILE           write the result to FILE: a file, or the file a symlink
+                       names, is replaced only once the result is complete and
+                       keeps its mode; a device, FIFO or socket is written
+                       directly
   --binary             write raw little-endian doubles instead of text
   --threads N          allow at most N threads (default: TBB's default)
   --nargout K          number of outputs requested (default 1)

@@ -116,8 +116,9 @@ int run(const RunOptions& options) {
         return kExitCallFailed;
     }
     const auto* values = static_cast<const double*>(vornGetRealData(result));
-    const std::string bytes = formatValues(values, vornhost::elementCount(result), options.binary);
-    if (auto error = writeOutput(options.outPath, bytes)) return complain(kExitCallFailed, *error);
+    const std::size_t count = vornhost::elementCount(result);
+    if (auto error = writeResult(options.outPath, values, count, options.binary))
+        return complain(kExitCallFailed, *error);
     // A module may accept a code it does not know and return its result
     // unfilled; say so rather than let those values pass for distances.
     if (options.code && !isKnownCode(*options.code)) {

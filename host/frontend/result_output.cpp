@@ -1,86 +1,136 @@
-// Result formatting and the all-or-nothing file write.
+// Streaming a result: binary straight from the values on a little-endian
+// machine, text formatted block by block on TBB's threads and written in
+// order, with a fixed number of block buffers in flight.
 #include "host/frontend/result_output.hpp"
 
-#include <sys/stat.h>
+#include "host/frontend/output_file.hpp"
+#include "host/frontend/value_text.hpp"
+
+#include <tbb/parallel_pipeline.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <vector>
 
 namespace huxrun {
 namespace {
 
-std::string systemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+// Values per block: 32768 lines are at most 800 KB of text.
+constexpr std::size_t kBlockValues = std::size_t{1} << 15;
+// Blocks being formatted or written at once: four buffers, 3.2 MB in all,
+// keep two threads formatting while a third block is written.
+constexpr std::size_t kBlocksInFlight = 4;
+
+bool writeAll(int fd, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
     }
     return true;
 }
 
-mode_t defaultFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+std::size_t blockCount(std::size_t count) { return (count + kBlockValues - 1) / kBlockValues; }
+
+// Formats block `k` of the values into `buffer`; returns its length.
+std::size_t formatBlock(const double* values, std::size_t count, std::size_t k, char* buffer) {
+    const double* first = values + k * kBlockValues;
+    const double* last = values + std::min(count, (k + 1) * kBlockValues);
+    char* end = buffer;
+    for (const double* v = first; v != last; ++v) end = writeValueLine(end, *v);
+    return static_cast<std::size_t>(end - buffer);
+}
+
+// Block k goes through buffer k % kBlocksInFlight: the pipeline holds at most
+// kBlocksInFlight blocks and lets them leave in order, so block k enters only
+// once block k - kBlocksInFlight has been written.
+bool writeText(int fd, const double* values, std::size_t count) {
+    const std::size_t bufferSize = std::min(count, kBlockValues) * kMaxValueLineLength;
+    const std::unique_ptr<char[]> buffers(new char[kBlocksInFlight * bufferSize]);
+    auto bufferOf = [&](std::size_t k) {
+        return buffers.get() + (k % kBlocksInFlight) * bufferSize;
+    };
+    struct Block {
+        std::size_t index = 0;
+        std::size_t length = 0;
+    };
+    const std::size_t blocks = blockCount(count);
+    std::size_t next = 0;
+    std::atomic<bool> failed{false};
+    int writeError = 0;
+    tbb::parallel_pipeline(
+        kBlocksInFlight,
+        tbb::make_filter<void, std::size_t>(tbb::filter_mode::serial_in_order,
+                                            [&](tbb::flow_control& control) -> std::size_t {
+                                                if (next == blocks || failed) {
+                                                    control.stop();
+                                                    return 0;
+                                                }
+                                                return next++;
+                                            }) &
+            tbb::make_filter<std::size_t, Block>(
+                tbb::filter_mode::parallel,
+                [&](std::size_t k) {
+                    return Block{k, formatBlock(values, count, k, bufferOf(k))};
+                }) &
+            tbb::make_filter<Block, void>(tbb::filter_mode::serial_in_order, [&](Block block) {
+                if (failed || writeAll(fd, bufferOf(block.index), block.length)) return;
+                writeError = errno;
+                failed = true;
+            }));
+    errno = writeError;
+    return !failed;
+}
+
+bool writeBinary(int fd, const double* values, std::size_t count) {
+    if constexpr (kLittleEndian) {
+        return writeAll(fd, reinterpret_cast<const char*>(values), count * sizeof(double));
+    }
+    std::vector<char> buffer(kBlockValues * sizeof(double));
+    for (std::size_t k = 0; k < blockCount(count); ++k) {
+        const std::size_t first = k * kBlockValues;
+        const std::size_t n = std::min(count - first, kBlockValues);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::uint64_t bits = 0;
+            std::memcpy(&bits, &values[first + i], sizeof bits);
+            for (std::size_t b = 0; b < sizeof bits; ++b)
+                buffer[i * sizeof bits + b] = static_cast<char>((bits >> (8 * b)) & 0xff);
+        }
+        if (!writeAll(fd, buffer.data(), n * sizeof(double))) return false;
+    }
+    return true;
 }
 
 }  // namespace
 
-std::string formatValues(const double* values, std::size_t count, bool binary) {
-    std::string bytes;
-    if (binary) {
-        bytes.resize(count * 8);
-        for (std::size_t k = 0; k < count; ++k) {
-            std::uint64_t bits = 0;
-            std::memcpy(&bits, &values[k], sizeof bits);
-            for (int b = 0; b < 8; ++b)
-                bytes[k * 8 + b] = static_cast<char>((bits >> (8 * b)) & 0xff);
-        }
-        return bytes;
-    }
-    bytes.reserve(count * 24);
-    char text[40];
-    for (std::size_t k = 0; k < count; ++k) {
-        const int n = std::snprintf(text, sizeof text, "%.17g\n", values[k]);
-        bytes.append(text, static_cast<std::size_t>(n));
-    }
-    return bytes;
+bool writeValues(int fd, const double* values, std::size_t count, bool binary) {
+    return binary ? writeBinary(fd, values, count) : writeText(fd, values, count);
 }
 
-std::optional<std::string> writeOutput(const std::optional<std::string>& path,
-                                       const std::string& bytes) {
+std::optional<std::string> writeResult(const std::optional<std::string>& path, const double* values,
+                                       std::size_t count, bool binary) {
     if (!path) {
-        if (!writeAll(STDOUT_FILENO, bytes))
-            return systemError("cannot write the result to standard output");
-        return std::nullopt;
+        if (writeValues(STDOUT_FILENO, values, count, binary)) return std::nullopt;
+        return std::string("cannot write the result to standard output: ") + std::strerror(errno);
     }
-    std::string tempName = *path + ".tmp.XXXXXX";
-    std::vector<char> name(tempName.begin(), tempName.end());
-    name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) return systemError(*path + ": cannot create a temporary file beside it");
-    tempName = name.data();
-    const bool written = writeAll(fd, bytes) && ::fchmod(fd, defaultFileMode()) == 0;
-    const int savedErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        ::unlink(tempName.c_str());
-        errno = written ? errno : savedErrno;
-        return systemError(*path + ": cannot write the result");
-    }
-    if (::rename(tempName.c_str(), path->c_str()) != 0) {
-        const std::string error = systemError(*path + ": cannot replace");
-        ::unlink(tempName.c_str());
-        return error;
+    try {
+        OutputFile file(*path);
+        if (!writeValues(file.descriptor(), values, count, binary)) {
+            return file.shownName() + ": cannot write the result: " + std::strerror(errno);
+        }
+        file.commit();
+    } catch (const std::exception& e) {
+        return std::string(e.what());
     }
     return std::nullopt;
 }

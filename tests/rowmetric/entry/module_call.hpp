@@ -4,6 +4,7 @@
 
 #include "host/array_factory.hpp"
 #include "host/error_log.hpp"
+#include "identifiers.hpp"
 #include "rowmetric/errors.hpp"
 
 #include <gtest/gtest.h>
@@ -35,12 +36,12 @@ struct Outcome {
 // Calls huxFunction with outputs[0] preset to a sentinel.
 Outcome callModule(int outputCount, const std::vector<const vornArray*>& inputs);
 
-// The call failed with key K alone: the host saw exactly its identifier, the
+// The call failed with key K alone: the host saw exactly its pinned identifier, the
 // exception of K's exact class came out with that identifier and no message
 // arguments, and outputs[0] kept its sentinel.
 template <class K>
 void expectFailure(const Outcome& outcome) {
-    const std::string id = "qualbox:pdisthux:" + K{}.key();
+    const std::string id = pinnedIdentifier<K>();
     ASSERT_EQ(outcome.reported.size(), 1u) << "expected exactly one host error " << id;
     EXPECT_EQ(outcome.reported[0].identifier, id);
     ASSERT_TRUE(outcome.threw) << id;

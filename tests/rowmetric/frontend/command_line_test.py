@@ -1,16 +1,21 @@
 #!/usr/bin/python3
 """hux-run as a program: output forms, thread-count independence, error lines,
-exit statuses, and that --out is written whole or not at all.
+exit statuses, that --out is written whole or not at all, what --out does with
+each kind of file that may stand at the path, and that writing a large result
+costs little memory beyond the result.
 
 Usage: command_line_test.py HUX_RUN ROWMETRIC_SO MISBEHAVING_SO OLD_INTERFACE_SO
 """
 import os
 import re
 import shutil
+import socket
+import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import threading
 
 import numpy as np
 
@@ -27,9 +32,15 @@ def expect(condition, message):
         print("FAIL:", message)
 
 
-def hux(*args, module=MODULE):
-    result = subprocess.run([HUX_RUN, module, *args], capture_output=True, timeout=60)
+def hux(*args, module=MODULE, umask=None):
+    set_umask = None if umask is None else (lambda: os.umask(umask))
+    result = subprocess.run([HUX_RUN, module, *args], capture_output=True, timeout=60,
+                            preexec_fn=set_umask)
     return result.returncode, result.stdout, result.stderr.decode(errors="replace")
+
+
+def skip(reason):
+    print("SKIP:", reason)
 
 
 def one_line(text):
@@ -182,6 +193,208 @@ def check_misbehaving_module(work):
            f"a two-line exception text becomes one line: {rc} {err!r}")
 
 
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def mode_of(path):
+    return stat.S_IMODE(os.stat(path).st_mode)
+
+
+def no_temporaries(*directories):
+    return not any(".tmp." in name for d in directories for name in os.listdir(d))
+
+
+def check_out_files(work):
+    """A new file gets the mode the umask leaves; an existing one keeps its
+    mode (and, run as root, its owner); a directory is refused."""
+    small = os.path.join(work, "small.mtx")
+    _, text, _ = hux(small, "euc")
+    dest = os.path.join(work, "files")
+    os.mkdir(dest)
+    for umask, mode in ((0o027, 0o640), (0o002, 0o664)):
+        new = os.path.join(dest, f"new-{umask:o}.txt")
+        rc, _, err = hux(small, "euc", "--out", new, umask=umask)
+        expect(rc == 0 and read_bytes(new) == text, f"--out creates a new file: {rc} {err!r}")
+        expect(mode_of(new) == mode, f"umask {umask:o}: new file mode {mode_of(new):o}, want {mode:o}")
+
+    kept = os.path.join(dest, "kept.txt")
+    with open(kept, "w") as f:
+        f.write("previous\n")
+    os.chmod(kept, 0o604)
+    as_root = os.geteuid() == 0
+    if as_root:
+        os.chown(kept, 4321, 4322)
+    rc, _, err = hux(small, "euc", "--out", kept, umask=0o077)
+    expect(rc == 0 and read_bytes(kept) == text, f"--out replaces an existing file: {rc} {err!r}")
+    expect(mode_of(kept) == 0o604, f"a replaced file keeps its mode: {mode_of(kept):o}")
+    if as_root:
+        st = os.stat(kept)
+        expect((st.st_uid, st.st_gid) == (4321, 4322),
+               f"a replaced file keeps its owner and group: {st.st_uid}:{st.st_gid}")
+    else:
+        skip("owner kept on replacing: needs root to give a file another owner")
+
+    rc, out, err = hux(small, "euc", "--out", dest)
+    expect(rc == 1 and out == b"" and one_line(err) and "directory" in err,
+           f"--out naming a directory: exit 1 and one line, got {rc} {err!r}")
+    expect(stat.S_ISDIR(os.lstat(dest).st_mode), "the directory named by --out is left alone")
+    expect(no_temporaries(dest), "no temporary file left beside replaced files")
+
+
+def check_out_links(work):
+    """A symlink's target is written, through a temporary beside the target;
+    the link stays a link, chains are followed and dangling links filled."""
+    small = os.path.join(work, "small.mtx")
+    _, text, _ = hux(small, "euc")
+    links = os.path.join(work, "links")
+    real = os.path.join(work, "real")
+    os.mkdir(links)
+    os.mkdir(real)
+    target = os.path.join(real, "target.txt")
+    with open(target, "w") as f:
+        f.write("previous\n")
+    os.chmod(target, 0o640)
+    link = os.path.join(links, "link.txt")
+    os.symlink("../real/target.txt", link)
+    chain = os.path.join(links, "chain.txt")
+    os.symlink("link.txt", chain)
+
+    # A failed call leaves link and target as they were.
+    rc, _, _ = hux(small, "euc", "--nargout", "2", "--out", link)
+    expect(rc == 1 and read_bytes(target) == b"previous\n", "a failed call leaves a link's target")
+
+    for name, path in (("link", link), ("chain of links", chain)):
+        with open(target, "w") as f:
+            f.write("previous\n")
+        rc, _, err = hux(small, "euc", "--out", path, umask=0o077)
+        expect(rc == 0 and read_bytes(target) == text, f"{name}: its target is written: {rc} {err!r}")
+        expect(os.path.islink(link) and os.readlink(link) == "../real/target.txt",
+               f"{name}: the link stays a link to the same target")
+        expect(os.path.islink(chain) and os.readlink(chain) == "link.txt", f"{name}: the chain stays")
+        expect(mode_of(target) == 0o640, f"{name}: the target keeps its mode: {mode_of(target):o}")
+    expect(sorted(os.listdir(real)) == ["target.txt"] and no_temporaries(links),
+           "no temporary left beside the link or the target")
+
+    dangling = os.path.join(links, "dangling.txt")
+    os.symlink(os.path.join(real, "created.txt"), dangling)
+    rc, _, err = hux(small, "euc", "--out", dangling, umask=0o022)
+    created = os.path.join(real, "created.txt")
+    expect(rc == 0 and os.path.islink(dangling) and os.path.isfile(created)
+           and read_bytes(created) == text, f"a dangling link gets its target created: {rc} {err!r}")
+    expect(os.path.exists(created) and mode_of(created) == 0o644, "the created target has the umask's mode")
+
+    loop_a, loop_b = os.path.join(links, "loop-a"), os.path.join(links, "loop-b")
+    os.symlink("loop-b", loop_a)
+    os.symlink("loop-a", loop_b)
+    rc, _, err = hux(small, "euc", "--out", loop_a)
+    expect(rc == 1 and one_line(err) and "loop-a" in err, f"a loop of links: exit 1, one line: {rc} {err!r}")
+    expect(os.path.islink(loop_a) and os.readlink(loop_a) == "loop-b" and no_temporaries(links),
+           "a loop of links is left alone")
+
+
+def in_background(read):
+    """Runs `read` on a thread; returns the thread and the list its result goes to."""
+    received = []
+    thread = threading.Thread(target=lambda: received.append(read()), daemon=True)
+    thread.start()
+    return thread, received
+
+
+def check_out_special_files(work):
+    """A FIFO, a socket and a character device at the path are written
+    directly and stay what they are."""
+    small = os.path.join(work, "small.mtx")
+    _, text, _ = hux(small, "euc")
+    special = os.path.join(work, "special")
+    os.mkdir(special)
+
+    fifo = os.path.join(special, "fifo")
+    os.mkfifo(fifo)
+    thread, received = in_background(lambda: read_bytes(fifo))
+    rc, _, err = hux(small, "euc", "--out", fifo)
+    thread.join(30)
+    expect(rc == 0 and received == [text], f"a FIFO gets the result: {rc} {err!r}")
+    expect(stat.S_ISFIFO(os.lstat(fifo).st_mode), "the FIFO stays a FIFO")
+
+    sock_path = os.path.join(special, "socket")
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(sock_path)
+    listener.listen(1)
+    listener.settimeout(30)
+
+    def accept_and_read():
+        conn, _ = listener.accept()
+        chunks = []
+        with conn:
+            while chunk := conn.recv(65536):
+                chunks.append(chunk)
+        return b"".join(chunks)
+
+    thread, received = in_background(accept_and_read)
+    rc, _, err = hux(small, "euc", "--binary", "--out", sock_path)
+    thread.join(30)
+    listener.close()
+    _, binary, _ = hux(small, "euc", "--binary")
+    expect(rc == 0 and received == [binary], f"a socket gets the result: {rc} {err!r}")
+    expect(stat.S_ISSOCK(os.lstat(sock_path).st_mode), "the socket stays a socket")
+
+    # A null device node of our own, never the machine's /dev/null.
+    device = os.path.join(special, "null-device")
+    if os.geteuid() != 0:
+        skip("--out to a character device: making a device node needs root")
+    else:
+        try:
+            os.mknod(device, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            os.close(os.open(device, os.O_WRONLY))
+        except OSError as e:
+            skip(f"--out to a character device: cannot make or open a device node here ({e.strerror})")
+        else:
+            before = os.lstat(device)
+            rc, _, err = hux(small, "euc", "--out", device)
+            after = os.lstat(device)
+            expect(rc == 0 and err == "", f"a character device is written: {rc} {err!r}")
+            expect(stat.S_ISCHR(after.st_mode) and after.st_rdev == os.makedev(1, 3)
+                   and (after.st_ino, after.st_mode) == (before.st_ino, before.st_mode),
+                   "the device node stays as it was")
+    expect(no_temporaries(special), "no temporary beside a FIFO, socket or device")
+
+
+def max_rss_kb(args):
+    """Peak resident memory of one hux-run run (its own, not the test's)."""
+    process = subprocess.Popen([HUX_RUN, MODULE, *args], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    return process.returncode, usage.ru_maxrss
+
+
+def check_streaming_memory(work):
+    """6.5 million distances: 52 MB as doubles, 150 MB as text. The text is
+    streamed, so it costs a few MB more than the binary form, and the binary
+    form costs little more than the result itself."""
+    big = os.path.join(work, "wide.mtx")
+    write_matrix(big, 8, 3600, 4)
+    tiny = os.path.join(work, "tiny.mtx")
+    write_matrix(tiny, 8, 10, 4)
+    result_kb = 3600 * 3599 // 2 * 8 // 1024
+    outputs = {}
+    for form, extra in (("text", []), ("binary", ["--binary"]), ("tiny", [])):
+        path = os.path.join(work, f"rss-{form}.out")
+        rc, outputs[form] = max_rss_kb([tiny if form == "tiny" else big, "euc", "--out", path] + extra)
+        expect(rc == 0, f"{form} run for the memory check succeeds")
+        os.unlink(path)
+    text_kb, binary_kb, tiny_kb = outputs["text"], outputs["binary"], outputs["tiny"]
+    print(f"peak memory: text {text_kb} kB, binary {binary_kb} kB, tiny run {tiny_kb} kB, "
+          f"result {result_kb} kB")
+    expect(text_kb <= binary_kb + 8 * 1024,
+           f"text output costs at most 8 MB more than binary: {text_kb} kB vs {binary_kb} kB")
+    expect(binary_kb <= tiny_kb + result_kb + 16 * 1024,
+           f"binary output costs little beyond the {result_kb} kB result: {binary_kb} kB, "
+           f"a tiny run {tiny_kb} kB")
+
+
 def main():
     work = tempfile.mkdtemp(prefix="hux-cli-")
     try:
@@ -190,6 +403,10 @@ def main():
         check_module_errors(work)
         check_bad_inputs(work)
         check_misbehaving_module(work)
+        check_out_files(work)
+        check_out_links(work)
+        check_out_special_files(work)
+        check_streaming_memory(work)
     finally:
         shutil.rmtree(work)
     print(f"{checks - len(failures)} passed, {len(failures)} failed")

@@ -112,6 +112,16 @@ TEST(MatrixMarketRead, SymmetricAndSkewFilesAreExpanded) {
     const CscMatrix arr = parseOk("%%MatrixMarket matrix array real symmetric\n2 2\n1\n2\n3\n");
     EXPECT_EQ(arr.colStart, (std::vector<std::uint64_t>{0, 2, 4}));
     EXPECT_EQ(arr.values, (std::vector<double>{1, 2, 2, 3}));
+
+    // Array skew-symmetric: the strictly lower triangle column by column, so
+    // the first value is A(2,1), not a diagonal one. A = [0 -1 -2; 1 0 -3; 2 3 0].
+    const CscMatrix skewArr =
+        parseOk("%%MatrixMarket matrix array real skew-symmetric\n3 3\n1\n2\n3\n");
+    EXPECT_EQ(skewArr.colStart, (std::vector<std::uint64_t>{0, 2, 4, 6}));
+    EXPECT_EQ(skewArr.rowIndex, (std::vector<std::uint64_t>{1, 2, 0, 2, 0, 1}));
+    EXPECT_EQ(skewArr.values, (std::vector<double>{1, 2, -1, 3, -2, -3}));
+    EXPECT_EQ(parseBad("%%MatrixMarket matrix array real skew-symmetric\n3 3\n1\n2\n3\n4\n").line,
+              6u);
 }
 
 TEST(MatrixMarketRead, EmptyShapesAndEmptyColumns) {
