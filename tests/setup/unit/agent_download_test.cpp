@@ -66,7 +66,7 @@ protected:
     std::string base() const { return home_.path() + "/" + setup::kUserAgentSubpath; }
     std::string destination() const { return workspace_ / "InstallAgent.zip"; }
     FetchResult fetch(const std::string& url) {
-        return setup::fetchAgentArchive(url, destination(), setup_test::captureReport);
+        return setup::fetchAgentArchive(url, destination(), key_, setup_test::captureReport);
     }
     void cacheAgent(const std::string& validator) {
         setup_test::writeFile(base() + "installagent/install", "cached");
@@ -79,11 +79,12 @@ protected:
 
     TempDir home_, workspace_;
     ScopedEnv homeEnv_{"HOME", home_.path().c_str()};
+    setup::AgentKey key_;  // none pinned unless a test pins one
 };
 
 TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
     auto noHandle = []() -> CURL* { return nullptr; };
-    EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(),
+    EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(), key_,
                                        setup_test::captureReport, noHandle)
                   .status,
               FetchStatus::Failed);
@@ -95,7 +96,7 @@ TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
 
 TEST_F(FetchAgentArchive, UnwritableDestinationIsReported) {
     EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", workspace_ / "no/such/file",
-                                       setup_test::captureReport)
+                                       key_, setup_test::captureReport)
                   .status,
               FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
@@ -267,8 +268,8 @@ std::string fetchUnderFileSizeLimit(const std::string& url, const std::string& d
         const rlimit limit{limitBytes, limitBytes};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
         setup_test::clearReports();
-        const FetchResult result =
-            setup::fetchAgentArchive(url, destination, setup_test::captureReport);
+        const FetchResult result = setup::fetchAgentArchive(url, destination, setup::AgentKey(),
+                                                            setup_test::captureReport);
         struct sigaction after {};
         sigaction(SIGXFSZ, nullptr, &after);
         std::string text = reports.empty() ? "" : reports[0];

@@ -42,8 +42,8 @@ CURL* freshHandle() {
 void fetchWithRecorder(const std::string& url) {
     TempDir workspace;
     setup_test::ScopedEnv home("HOME", workspace.path().c_str());
-    setup::fetchAgentArchive(url, workspace / "InstallAgent.zip", setup_test::captureReport,
-                             freshHandle, kRecorder);
+    setup::fetchAgentArchive(url, workspace / "InstallAgent.zip", setup::AgentKey(),
+                             setup_test::captureReport, freshHandle, kRecorder);
 }
 
 TEST(TransferPolicy, CompiledLimitsReachTheirOwnOptions) {
