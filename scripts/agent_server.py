@@ -5,8 +5,10 @@
 Three uses share this module, at every test level:
 
 * ``file_responder``: serve one archive file with an ``ETag`` derived from its
-  content, so that replacing the file changes the validator. The executable
-  ``agent-server --archive`` wraps this for the demo.
+  content, so that replacing the file changes the validator, and the file
+  beside it with ".sig" appended (a detached signature) at the archive's path
+  plus ".sig". The executable ``agent-server --archive`` wraps this for the
+  demo.
 * ``AgentServer`` with a scripted responder: each test says what every request
   gets (status, header lines written exactly as given, body, a body cut off
   mid-transfer, an endless body, per-chunk delays, a stall, or raw bytes that
@@ -31,6 +33,8 @@ import time
 from typing import Any, Callable, Dict, List, Optional, Tuple
 
 AGENT_PATH = "/pi_install_agent_pi_T4410c_kestrel64"
+# An archive's detached signature is served at its path plus this suffix.
+SIGNATURE_SUFFIX = ".sig"
 
 # How long a stalled answer waits at most when nobody stops the server; the
 # client under test is expected to give up long before.
@@ -68,18 +72,22 @@ def content_etag(data: bytes) -> str:
 
 
 def file_responder(archive: str, any_path: bool = False) -> Responder:
-    """Serve `archive` at the agent path (or every path); read on each request."""
+    """Serve `archive` at the agent path (or every path), and `archive` + ".sig"
+    at that path + ".sig" (404 while there is none); read on each request."""
 
     def respond(method: str, path: str) -> Reply:
-        if not any_path and path.split("?", 1)[0] != AGENT_PATH:
+        plain = path.split("?", 1)[0]
+        signature = plain.endswith(SIGNATURE_SUFFIX) and (
+            any_path or plain == AGENT_PATH + SIGNATURE_SUFFIX)
+        if not (any_path or signature or plain == AGENT_PATH):
             return Reply(status=404, body=b"not found\n")
         try:
-            with open(archive, "rb") as f:
+            with open(archive + SIGNATURE_SUFFIX if signature else archive, "rb") as f:
                 data = f.read()
         except OSError:
-            return Reply(status=404, body=b"no archive\n")
-        headers = (("ETag", content_etag(data)),
-                   ("Content-Type", "application/zip"))
+            return Reply(status=404, body=b"no such file\n")
+        kind = "application/octet-stream" if signature else "application/zip"
+        headers = (("ETag", content_etag(data)), ("Content-Type", kind))
         return Reply(status=200, headers=headers, body=data)
 
     return respond
@@ -111,6 +119,16 @@ def per_method(get: Reply, head: Optional[Reply] = None) -> Responder:
         if method == "HEAD" and head is not None:
             return head
         return get
+
+    return respond
+
+
+def by_path(routes: Dict[str, Responder], default: Responder) -> Responder:
+    """The responder for the request's path (query ignored), else `default`;
+    e.g. a signature at AGENT_PATH + SIGNATURE_SUFFIX beside the archive."""
+
+    def respond(method: str, path: str) -> Reply:
+        return routes.get(path.split("?", 1)[0], default)(method, path)
 
     return respond
 
@@ -383,7 +401,8 @@ def _parse(argv: List[str]) -> argparse.Namespace:
                     "or answer every request as a JSON script says.")
     source = parser.add_mutually_exclusive_group(required=True)
     source.add_argument("--archive",
-                        help="agent archive to serve (re-read on every request)")
+                        help="agent archive to serve (re-read on every request); "
+                             "ARCHIVE.sig, when present, is served at the same path + .sig")
     source.add_argument("--script",
                         help="JSON file {\"rules\": [...]} saying what each request "
                              "gets (see rules_responder)")

@@ -2,11 +2,13 @@
 
 #include <dirent.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "agent_cache.hpp"
 #include "agent_download.hpp"
 #include "agent_install.hpp"
+#include "agent_key.hpp"
 #include "agent_unpack.hpp"
 #include "cache_trust.hpp"
 #include "constants.hpp"
@@ -66,7 +68,8 @@ bool prepareCacheDirectory(const std::string& base, ReportFn report) {
     return true;
 }
 
-AcquiredAgent fromCacheOrDownload(const std::string& workspace, ReportFn report) {
+AcquiredAgent fromCacheOrDownload(const std::string& workspace, const AgentKey& key,
+                                  ReportFn report) {
     const std::string base = userBaseDirectory();
     if (!prepareCacheDirectory(base, report)) return {};
     CacheLocks locks;
@@ -79,22 +82,33 @@ AcquiredAgent fromCacheOrDownload(const std::string& workspace, ReportFn report)
     removeLeftoverAgents(base);
 
     const std::string archive = workspace + kPathSeparator + kAgentArchiveName;
-    const FetchResult fetched = downloadAgentArchive(archive, report);
+    const FetchResult fetched = downloadAgentArchive(archive, key, report);
     if (fetched.status == FetchStatus::Failed) return {};
     if (fetched.status == FetchStatus::CacheCurrent) {
         // Never blocks: a run that holds it exclusively holds obtain too.
         locks.inUse.tryLock(LOCK_SH);
         return {agentLauncherPath(cachedAgentDirectory()), std::move(locks.inUse)};
     }
-    return installDownloadedAgent(archive, fetched.validator, base, workspace, locks, report);
+    return installDownloadedAgent(archive, fetched, base, workspace, locks, report);
+}
+
+std::string inWorkspace(const std::string& workspace, const char* name) {
+    std::string path = workspace;
+    if (path.empty() || path.back() != kPathSeparator[0]) path += kPathSeparator;
+    return path + name;
+}
+
+// Anything by the key's name counts, even a broken link: a release that
+// pins a key never falls back to trusting unsigned agents.
+bool entryExists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
 
 std::string payloadAgentArchive(const std::string& workspace) {
-    std::string candidate = workspace;
-    if (candidate.empty() || candidate.back() != kPathSeparator[0]) candidate += kPathSeparator;
-    candidate += kAgentArchiveName;
+    const std::string candidate = inWorkspace(workspace, kAgentArchiveName);
     if (pathExists(candidate)) return candidate;
     size_t last = candidate.find_last_of("/\\");
     return firstVersionedArchive(candidate.substr(0, last));
@@ -102,8 +116,19 @@ std::string payloadAgentArchive(const std::string& workspace) {
 
 AcquiredAgent acquireAgent(const std::string& workspace, ReportFn report) {
     const std::string archive = payloadAgentArchive(workspace);
+    // A payload agent is covered by the release itself; a pinned key only
+    // concerns agents from the server.
     if (!archive.empty()) return fromPayload(archive, workspace, report);
-    return fromCacheOrDownload(workspace, report);
+    AgentKey key;
+    const std::string keyFile = inWorkspace(workspace, kAgentKeyFileName);
+    if (entryExists(keyFile)) {
+        key = loadAgentKey(keyFile);
+        if (!key.pinned()) {
+            report(kAgentKeyUnusable, true);
+            return {};
+        }
+    }
+    return fromCacheOrDownload(workspace, key, report);
 }
 
 }  // namespace setup

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "agent_cache.hpp"
+#include "agent_signature.hpp"
 #include "constants.hpp"
 #include "download_progress.hpp"
 #include "file_utils.hpp"
@@ -119,6 +120,39 @@ std::string downloadBody(CURL* curl, FilePtr file, long long limit, std::string&
     return "";
 }
 
+// Where a signature goes while it downloads: never more than one
+// signature's worth of bytes.
+struct SignatureSink {
+    std::string bytes;
+    bool overLimit = false;
+};
+
+std::size_t collectSignature(char* data, std::size_t size, std::size_t count, void* sinkData) {
+    auto* sink = static_cast<SignatureSink*>(sinkData);
+    const std::size_t bytes = size * count;
+    if (bytes > kSignatureBytes - sink->bytes.size()) {
+        sink->overLimit = true;
+        return 0;
+    }
+    sink->bytes.append(data, bytes);
+    return bytes;
+}
+
+// "" when the archive's bytes carry the signature by key, otherwise the
+// sentence to report.
+std::string signatureProblem(const std::string& archive, const std::string& signature,
+                             const AgentKey& key) {
+    switch (checkArchiveSignature(archive, signature, key.key.get())) {
+        case ArchiveSignature::Valid:
+            return "";
+        case ArchiveSignature::Invalid:
+            break;
+        case ArchiveSignature::Unreadable:
+            return cacheFileMessage(errno);
+    }
+    return kAgentNotSigned;
+}
+
 }  // namespace
 
 std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* sinkData) {
@@ -138,14 +172,65 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* sin
     return bytes;
 }
 
-FetchResult downloadAgentArchive(const std::string& destination, ReportFn report) {
+FetchResult downloadAgentArchive(const std::string& destination, const AgentKey& key,
+                                 ReportFn report) {
     const char* override = std::getenv("ZQ_INTERNAL_INSTALL_AGENT_URL");
     const std::string url = override != nullptr ? override : kDefaultAgentUrl;
-    return fetchAgentArchive(url, destination, report);
+    return fetchAgentArchive(url, destination, key, report);
+}
+
+bool fetchSignature(const std::string& url, std::string& signature, ReportFn report,
+                    EasyHandleFactory makeHandle, const OptionSetter& options) {
+    HandlePtr handle(makeHandle());
+    if (!handle) {
+        report(processMessage("could not create a download handle"), true);
+        return false;
+    }
+    CURL* curl = handle.get();
+    CURLcode code = curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    if (code != CURLE_OK) {
+        report(setupMessage(code), true);
+        return false;
+    }
+    NetworkLimits limits = networkLimits();
+    limits.maxArchiveBytes = kSignatureBytes;
+    // The signature must be the answer of the URL the release names: it is
+    // published right beside the archive, and a redirect for it means the
+    // server is not serving what the release engineer put there.
+    code = applyTransferPolicy(curl, url, limits, options, Redirects::refuse);
+    if (code != CURLE_OK) {
+        report(processMessage(curl_easy_strerror(code)), true);
+        return false;
+    }
+    SignatureSink sink;
+    code = curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectSignature);
+    if (code == CURLE_OK) code = curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    if (code != CURLE_OK) {
+        report(setupMessage(code), true);
+        return false;
+    }
+    code = curl_easy_perform(curl);
+    // Too long a body (announced or sent) is a wrong answer, not a network fault.
+    if (sink.overLimit || code == CURLE_FILESIZE_EXCEEDED) {
+        report(kAgentNotSigned, true);
+        return false;
+    }
+    long responseCode = 0;
+    if (code == CURLE_OK) code = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
+    if (code != CURLE_OK) {
+        report(transferMessage(code), true);
+        return false;
+    }
+    if (responseCode < 200 || responseCode > 299 || sink.bytes.size() != kSignatureBytes) {
+        report(kAgentNotSigned, true);
+        return false;
+    }
+    signature = std::move(sink.bytes);
+    return true;
 }
 
 FetchResult fetchAgentArchive(const std::string& url, const std::string& destination,
-                              ReportFn report, EasyHandleFactory makeHandle,
+                              const AgentKey& key, ReportFn report, EasyHandleFactory makeHandle,
                               const OptionSetter& options) {
     FetchResult result;
     FilePtr file(std::fopen(destination.c_str(), "wbe"));
@@ -186,15 +271,24 @@ FetchResult fetchAgentArchive(const std::string& url, const std::string& destina
     }
 
     if (!cachedAgentDirectory().empty() &&
-        validatorMatches(userBaseDirectory(), result.validator)) {
+        validatorMatches(userBaseDirectory(), result.validator, key.fingerprint)) {
         result.status = FetchStatus::CacheCurrent;
         return result;
     }
+    // The small signature first: without one, the archive is not worth
+    // downloading.
+    std::string signature;
+    if (key.pinned() &&
+        !fetchSignature(url + kSignatureSuffix, signature, report, makeHandle, options)) {
+        return result;
+    }
     problem = downloadBody(curl, std::move(file), limits.maxArchiveBytes, result.validator);
+    if (problem.empty() && key.pinned()) problem = signatureProblem(destination, signature, key);
     if (!problem.empty()) {
         report(problem, true);
         return result;
     }
+    result.keyFingerprint = key.fingerprint;
     result.status = FetchStatus::Downloaded;
     return result;
 }

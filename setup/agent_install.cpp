@@ -70,7 +70,7 @@ AcquiredAgent privateCopy(const std::string& archive, const std::string& workspa
 
 }  // namespace
 
-AcquiredAgent installDownloadedAgent(const std::string& archive, const std::string& validator,
+AcquiredAgent installDownloadedAgent(const std::string& archive, const FetchResult& fetched,
                                      const std::string& base, const std::string& workspace,
                                      CacheLocks& locks, ReportFn report) {
     // Every run executing the cached agent holds the in-use lock shared and
@@ -104,7 +104,7 @@ AcquiredAgent installDownloadedAgent(const std::string& archive, const std::stri
     syncDirectory(base);
     removeIfExists(fresh);
     // A validator that cannot be recorded only costs the next run a download.
-    storeValidator(base, validator);
+    storeValidator(base, fetched.validator, fetched.keyFingerprint);
     locks.inUse.tryLock(LOCK_SH);
     return {agentLauncherPath(target), std::move(locks.inUse)};
 }

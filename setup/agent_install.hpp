@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "agent_download.hpp"
 #include "cache_lock.hpp"
 #include "report.hpp"
 
@@ -13,14 +14,16 @@ namespace setup {
 // before they take the cached agent's place.
 inline constexpr char kNewAgentPrefix[] = "installagent.new-";
 
-// Called with locks.obtain held. When nobody runs the cached agent, unpacks
-// the archive into a fresh sibling of the cached agent directory, forgets the
-// recorded validator, swaps the sibling into place, removes the old agent and
-// records the validator last; the result then holds the in-use lock shared.
-// When the cached agent is in use, the archive goes into a private directory
-// in the workspace instead and the cache is left as it is. Reports and
-// returns an empty launcher on failure; the cache then holds what it held.
-AcquiredAgent installDownloadedAgent(const std::string& archive, const std::string& validator,
+// Called with locks.obtain held, for the archive that fetched describes.
+// When nobody runs the cached agent, unpacks the archive into a fresh sibling
+// of the cached agent directory, forgets the recorded validator, swaps the
+// sibling into place, removes the old agent and records the validator (with
+// the fingerprint of the key the archive was verified against) last; the
+// result then holds the in-use lock shared. When the cached agent is in use,
+// the archive goes into a private directory in the workspace instead and the
+// cache is left as it is. Reports and returns an empty launcher on failure;
+// the cache then holds what it held.
+AcquiredAgent installDownloadedAgent(const std::string& archive, const FetchResult& fetched,
                                      const std::string& base, const std::string& workspace,
                                      CacheLocks& locks, ReportFn report);
 

@@ -13,6 +13,11 @@ inline constexpr char kArchTag[] = "kestrel64";
 inline constexpr char kAgentArchiveName[] = "InstallAgent.zip";
 inline constexpr char kAgentDirName[] = "installagent";
 
+// A payload file of this name pins the key that downloaded agents must be
+// signed with; their detached signature is the agent URL + kSignatureSuffix.
+inline constexpr char kAgentKeyFileName[] = "agent-key.pem";
+inline constexpr char kSignatureSuffix[] = ".sig";
+
 // The download host is a reserved name that never resolves; deployments point
 // the installer at their own server through ZQ_INTERNAL_INSTALL_AGENT_URL.
 inline constexpr char kAgentDownloadHost[] = "downloads.velmar.example";

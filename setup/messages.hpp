@@ -29,6 +29,16 @@ std::string httpCodeMessage(long code);
 // An agent archive could not be made into a runnable agent.
 inline constexpr char kAgentInitFailed[] = "Failed to initialize the install agent.";
 
+// The downloaded agent's signature is missing, malformed or not by the key
+// the release pins.
+inline constexpr char kAgentNotSigned[] =
+    "The downloaded install agent is not signed by this release's key; refusing to run it.";
+
+// The release pins an agent key that cannot be used.
+inline constexpr char kAgentKeyUnusable[] =
+    "The install agent key that came with this installer is not a usable Ed25519 public key; "
+    "the installer is damaged.";
+
 // The complete new agent could not take the outdated one's place.
 std::string staleAgentMessage(const std::string& directory);
 

@@ -45,12 +45,12 @@ const char* redirectProtocolsFor(const std::string& url) {
 }
 
 CURLcode applyTransferPolicy(CURL* handle, const std::string& url, const NetworkLimits& limits,
-                             const OptionSetter& set) {
+                             const OptionSetter& set, Redirects redirects) {
     const struct {
         CURLoption option;
         long value;
     } numbers[] = {
-        {CURLOPT_FOLLOWLOCATION, 1L},
+        {CURLOPT_FOLLOWLOCATION, redirects == Redirects::follow ? 1L : 0L},
         {CURLOPT_MAXREDIRS, limits.maxRedirects},
         {CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds},
         {CURLOPT_LOW_SPEED_LIMIT, 1L},

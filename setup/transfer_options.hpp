@@ -27,9 +27,13 @@ inline constexpr char kTransferProtocols[] = "http,https";
 // (the scheme compared ignoring case), http and https otherwise.
 const char* redirectProtocolsFor(const std::string& url);
 
-// Redirect following, the limits and the protocol rules for a transfer of
+// Whether a transfer follows redirects (within the protocol rules) or takes
+// a redirect as its answer.
+enum class Redirects { follow, refuse };
+
+// Redirect handling, the limits and the protocol rules for a transfer of
 // url; returns the first failing option's code, or CURLE_OK.
 CURLcode applyTransferPolicy(CURL* handle, const std::string& url, const NetworkLimits& limits,
-                             const OptionSetter& set);
+                             const OptionSetter& set, Redirects redirects = Redirects::follow);
 
 }  // namespace setup

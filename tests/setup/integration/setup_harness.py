@@ -6,10 +6,13 @@ Paths come from the environment that CTest sets:
   SETUP_STUB       the installer stub (production time-outs)
   SETUP_STUB_FAST  the same code with short network time-outs
   PACK_SETUP       scripts/pack-setup
-Each test gets its own temp directory, throw-away HOME and server.
+Each test gets its own temp directory, throw-away HOME and server. Keys for
+signed agents are made by the openssl tool in that directory, and agents are
+signed with scripts/sign-agent.
 """
 
 import dataclasses
+import hashlib
 import io
 import os
 import shutil
@@ -31,6 +34,8 @@ from agent_server import AgentServer, Reply  # noqa: E402,F401
 STUB = os.environ.get("SETUP_STUB", "")
 FAST_STUB = os.environ.get("SETUP_STUB_FAST", "")
 PACK_SETUP = os.environ.get("PACK_SETUP", os.path.join(REPO, "scripts", "pack-setup"))
+SIGN_AGENT = os.path.join(REPO, "scripts", "sign-agent")
+SIGNATURE_PATH = agent_server.AGENT_PATH + agent_server.SIGNATURE_SUFFIX
 
 CACHE_SUBPATH = os.path.join(".velmar", "installagent", "T4410c", "kestrel64")
 FAILED = "Installation failed."
@@ -40,6 +45,10 @@ M5 = "Could not reach the download server. " + CHECK_TAIL
 UNZIP_FAILED = "Failed to unzip the install agent"
 INIT_FAILED = "Failed to initialize the install agent."
 PAYLOAD_FAILED = "Internal error: Failed to initialize application installer (201)"
+NOT_SIGNED = ("The downloaded install agent is not signed by this release's key; "
+              "refusing to run it.")
+KEY_UNUSABLE = ("The install agent key that came with this installer is not a usable "
+                "Ed25519 public key; the installer is damaged.")
 
 
 def m4_lines(library_text: str) -> List[str]:
@@ -112,6 +121,45 @@ def agent_reply(tag: str, etag: Optional[str] = '"v1"', name: str = "ETag",
 def stored_validator(etag: str, name: str = "ETag") -> bytes:
     """The header line as the installer records it: name, value, carriage return."""
     return ("%s: %s\r" % (name, etag)).encode()
+
+
+def openssl(*args: str) -> bytes:
+    done = subprocess.run(("openssl",) + args, stdin=subprocess.DEVNULL, capture_output=True)
+    if done.returncode != 0:
+        raise AssertionError("openssl %s: %s" % (" ".join(args), done.stderr.decode()))
+    return done.stdout
+
+
+@dataclasses.dataclass
+class KeyPair:
+    private: str      # PEM private key, as openssl genpkey writes it
+    public: str       # PEM public key
+    fingerprint: bytes  # hex SHA-256 of the public key's DER form
+
+
+def make_key(directory: str, name: str, algorithm: str = "ed25519") -> KeyPair:
+    """A fresh key pair in `directory`, made by the openssl tool."""
+    private = os.path.join(directory, name + ".pem")
+    public = os.path.join(directory, name + ".pub")
+    openssl("genpkey", "-algorithm", algorithm, "-out", private)
+    openssl("pkey", "-in", private, "-pubout", "-out", public)
+    der = openssl("pkey", "-pubin", "-in", public, "-outform", "DER")
+    return KeyPair(private, public, hashlib.sha256(der).hexdigest().encode())
+
+
+def run_sign_agent(*args: str) -> subprocess.CompletedProcess:
+    return subprocess.run([SIGN_AGENT] + list(args), stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True)
+
+
+def signature_reply(signature: bytes) -> Reply:
+    return Reply(status=200, headers=(("Content-Type", "application/octet-stream"),),
+                 body=signature)
+
+
+def stored_record(etag: str, key: KeyPair) -> bytes:
+    """The record of an agent verified against key: validator, line feed, fingerprint."""
+    return stored_validator(etag) + b"\n" + key.fingerprint
 
 
 @dataclasses.dataclass
@@ -198,14 +246,47 @@ class SetupCase(unittest.TestCase):
         return path
 
     def pack(self, out_dir: str, add: Sequence[str] = (), stub: Optional[str] = None,
-             name: str = "setup") -> str:
+             name: str = "setup", agent_key: Optional[str] = None) -> str:
         out = os.path.join(out_dir, name)
         cmd = [PACK_SETUP, "--stub", stub or self.stub, "--bundle", self.bundle]
         for path in add:
             cmd += ["--add", path]
+        if agent_key is not None:
+            cmd += ["--agent-key", agent_key]
         done = subprocess.run(cmd + ["--output", out], capture_output=True)
         self.assertEqual(done.returncode, 0, done.stderr.decode())
         return out
+
+    def pack_payload(self, out_dir: str, files: Dict[str, bytes]) -> str:
+        """A setup whose payload holds bundle.zip and exactly these files, as
+        pack-setup would refuse to make it: offsets count from the file start."""
+        out = os.path.join(out_dir, "setup")
+        shutil.copyfile(self.stub, out)
+        with zipfile.ZipFile(out, "a", zipfile.ZIP_STORED) as zf:
+            zf.writestr("bundle.zip", bundle_archive())
+            for name, data in files.items():
+                zf.writestr(name, data)
+        os.chmod(out, 0o755)
+        return out
+
+    # --- signed agents --------------------------------------------------
+    def make_key(self, name: str, algorithm: str = "ed25519") -> KeyPair:
+        return make_key(self.make_dir("keys"), name, algorithm)
+
+    def sign(self, archive: bytes, key: KeyPair) -> bytes:
+        """The signature of `archive` by key, made by scripts/sign-agent."""
+        path = self.write(os.path.join(self.make_dir("signing"), "archive.zip"), archive)
+        done = run_sign_agent("--key", key.private, path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return read_file(path + agent_server.SIGNATURE_SUFFIX)
+
+    def serve_signed(self, archive: Reply, signature: Reply,
+                     extra: Optional[Dict[str, Reply]] = None) -> None:
+        """The archive at the agent path, the signature beside it."""
+        routes = {SIGNATURE_PATH: agent_server.per_method(signature)}
+        for path, reply in (extra or {}).items():
+            routes[path] = agent_server.per_method(reply)
+        self.server.set_responder(agent_server.by_path(routes, agent_server.per_method(archive)))
 
     # --- running ------------------------------------------------------
     def env(self, url: Optional[str] = None, home: Optional[str] = None,
@@ -277,3 +358,9 @@ class SetupCase(unittest.TestCase):
                      home: Optional[str] = None) -> None:
         self.assertEqual(self.validator(home), validator)
         self.assertEqual(os.path.isfile(self.cached_launcher(home)), launcher)
+
+    def assert_nothing_cached(self, home: Optional[str] = None) -> None:
+        """No agent, no record, no leftovers: only the lock files."""
+        base = self.cache_dir(home)
+        entries = sorted(os.listdir(base)) if os.path.isdir(base) else []
+        self.assertLessEqual(set(entries), {".inuse", ".lock"}, entries)

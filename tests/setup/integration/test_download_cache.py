@@ -4,11 +4,14 @@ import os
 import unittest
 
 import setup_harness as h
-from setup_harness import Reply, agent_reply, stored_validator
+from setup_harness import Reply, agent_reply, signature_reply, stored_record, stored_validator
 from agent_server import per_method, redirect_chain
 
 HEAD = "HEAD"
 GET = "GET"
+ARCHIVE = (GET, h.agent_server.AGENT_PATH)
+SIGNATURE = (GET, h.SIGNATURE_PATH)
+HEADER = (HEAD, h.agent_server.AGENT_PATH)
 
 
 class CacheLifecycle(h.SetupCase):
@@ -155,6 +158,64 @@ class CacheLocation(h.SetupCase):
         self.assertFalse(os.path.exists(stale_marker), "stale agent not removed")
         self.assert_cache(stored_validator('"v2"'), launcher=True, home=home)
         self.assertTrue(os.path.isdir(os.path.join(self.tmp, "it's my home")))
+
+
+class SignedAgents(h.SetupCase):
+    """A release packed with an agent key: the signature is fetched and
+    checked before the archive counts, and the cache records the key."""
+
+    def setUp(self):
+        super().setUp()
+        self.key = self.make_key("release")
+        self.signed_setup = self.pack(self.make_dir("signed"), agent_key=self.key.public)
+        self.serve("s1", self.key)
+
+    def serve(self, tag, key):
+        archive = h.agent_archive(tag)
+        self.serve_signed(agent_reply(tag, '"%s"' % tag), signature_reply(self.sign(archive, key)))
+
+    def test_good_signature_runs_the_agent_and_the_cache_records_the_key(self):
+        run = self.assert_agent_ran(self.run_setup(setup=self.signed_setup), tag="s1")
+        self.assertEqual(run.launcher, self.cached_launcher())
+        self.assertEqual(self.server.requests(), [HEADER, SIGNATURE, ARCHIVE])
+        self.assert_cache(stored_record('"s1"', self.key), launcher=True)
+
+        self.server.clear()
+        self.assert_agent_ran(self.run_setup(setup=self.signed_setup), tag="s1")
+        self.assertEqual(self.server.requests(), [HEADER], "a verified cache costs one HEAD")
+
+    def test_cache_of_an_unsigned_release_is_downloaded_and_verified(self):
+        self.assert_agent_ran(self.run_setup(), tag="s1")
+        self.assertEqual(self.server.requests(), [HEADER, ARCHIVE], "no signature asked for")
+        self.assert_cache(stored_validator('"s1"'), launcher=True)
+
+        self.server.clear()
+        self.assert_agent_ran(self.run_setup(setup=self.signed_setup), tag="s1")
+        self.assertEqual(self.server.requests(), [HEADER, SIGNATURE, ARCHIVE])
+        self.assert_cache(stored_record('"s1"', self.key), launcher=True)
+
+        # The unsigned release reads the validator line and uses the cache.
+        self.server.clear()
+        self.assert_agent_ran(self.run_setup(), tag="s1")
+        self.assertEqual(self.server.requests(), [HEADER])
+        self.assert_cache(stored_record('"s1"', self.key), launcher=True)
+
+    def test_a_new_key_makes_caches_of_the_old_one_stale(self):
+        self.assert_agent_ran(self.run_setup(setup=self.signed_setup), tag="s1")
+        new_key = self.make_key("next")
+        next_setup = self.pack(self.make_dir("next"), agent_key=new_key.public)
+        self.serve("s1", new_key)  # the same archive and validator, signed anew
+
+        self.server.clear()
+        self.assert_agent_ran(self.run_setup(setup=next_setup), tag="s1")
+        self.assertEqual(self.server.requests(), [HEADER, SIGNATURE, ARCHIVE])
+        self.assert_cache(stored_record('"s1"', new_key), launcher=True)
+
+        # The old release no longer trusts that cache, nor the new signature.
+        self.server.clear()
+        self.assert_failed(self.run_setup(setup=self.signed_setup), [h.NOT_SIGNED])
+        self.assertEqual(self.server.requests(), [HEADER, SIGNATURE, ARCHIVE])
+        self.assert_cache(stored_record('"s1"', new_key), launcher=True)
 
 
 if __name__ == "__main__":

@@ -9,11 +9,14 @@ import time
 import unittest
 
 import setup_harness as h
-from setup_harness import Reply, agent_reply, stored_validator
+from setup_harness import Reply, agent_reply, signature_reply, stored_record, stored_validator
 from agent_server import per_method, redirect_chain
 
 HEAD = "HEAD"
 GET = "GET"
+HEADER = (HEAD, h.agent_server.AGENT_PATH)
+SIGNATURE = (GET, h.SIGNATURE_PATH)
+ARCHIVE = (GET, h.agent_server.AGENT_PATH)
 
 
 class ServerAnswers(h.SetupCase):
@@ -280,6 +283,95 @@ class UntrustedCache(h.SetupCase):
         base = self.cache_dir()
         os.chown(base, 65534, 65534)
         self.assert_refused(base)
+
+
+class SignatureRefusals(h.SetupCase):
+    """A release packed with an agent key refuses every agent its key did not
+    sign, before anything is unpacked, recorded or removed."""
+
+    def setUp(self):
+        super().setUp()
+        self.key = self.make_key("release")
+        self.signed_setup = self.pack(self.make_dir("signed"), agent_key=self.key.public)
+
+    def refusals(self, tag):
+        """(name, archive, signature, other routes, requests) for an agent
+        `tag` that the server offers in a way the release must refuse."""
+        archive = agent_reply(tag, '"%s"' % tag)
+        good = self.sign(h.agent_archive(tag), self.key)
+        stranger = self.make_key("stranger-" + tag)
+        moved = Reply(status=302, headers=(("Location", h.SIGNATURE_PATH + ".moved"),))
+        return [
+            ("tampered archive", archive,
+             signature_reply(self.sign(h.agent_archive(tag + "-as-signed"), self.key)), {},
+             [HEADER, SIGNATURE, ARCHIVE]),
+            ("signed by another key", archive,
+             signature_reply(self.sign(h.agent_archive(tag), stranger)), {},
+             [HEADER, SIGNATURE, ARCHIVE]),
+            ("truncated signature", archive, signature_reply(good[:32]), {},
+             [HEADER, SIGNATURE]),
+            ("signature answers 404", archive, Reply(status=404, body=b"not found\n"), {},
+             [HEADER, SIGNATURE]),
+            # The signature must be the answer of the agent URL + ".sig"
+            # itself: a redirect is not followed, even to a good signature.
+            ("signature served through a redirect", archive, moved,
+             {h.SIGNATURE_PATH + ".moved": signature_reply(good)}, [HEADER, SIGNATURE]),
+        ]
+
+    def test_refused_on_an_empty_cache_and_nothing_cached(self):
+        for name, archive, signature, extra, requests in self.refusals("v1"):
+            with self.subTest(name):
+                home = self.make_dir("home-" + name.replace(" ", "-"))
+                self.serve_signed(archive, signature, extra)
+                self.server.clear()
+                self.assert_failed(self.run_setup(setup=self.signed_setup,
+                                                  env=self.env(home=home)), [h.NOT_SIGNED])
+                self.assertEqual(self.server.requests(), requests)
+                self.assert_nothing_cached(home)
+
+    def test_refused_update_leaves_the_verified_agent_in_place(self):
+        self.serve_signed(agent_reply("v1", '"v1"'),
+                          signature_reply(self.sign(h.agent_archive("v1"), self.key)))
+        self.assert_agent_ran(self.run_setup(setup=self.signed_setup), tag="v1")
+        launcher = h.read_file(self.cached_launcher())
+        for name, archive, signature, extra, requests in self.refusals("v2"):
+            with self.subTest(name):
+                self.serve_signed(archive, signature, extra)
+                self.server.clear()
+                self.assert_failed(self.run_setup(setup=self.signed_setup), [h.NOT_SIGNED])
+                self.assertEqual(self.server.requests(), requests)
+                self.assert_cache(stored_record('"v1"', self.key), launcher=True)
+                self.assertEqual(h.read_file(self.cached_launcher()), launcher)
+                self.assertEqual(sorted(os.listdir(self.cache_dir())),
+                                 [".inuse", ".lock", ".validatestring", "installagent"])
+        # The cached agent still serves once the server offers it again.
+        self.serve_signed(agent_reply("v1", '"v1"'),
+                          signature_reply(self.sign(h.agent_archive("v1"), self.key)))
+        self.assert_agent_ran(self.run_setup(setup=self.signed_setup), tag="v1")
+
+    def test_signature_transfer_cut_off_is_a_failed_download(self):
+        good = self.sign(h.agent_archive("v1"), self.key)
+        cut = Reply(status=200, body=good, body_cut_at=20)
+        self.serve_signed(agent_reply("v1"), cut)
+        self.assert_failed(self.run_setup(setup=self.signed_setup),
+                           h.m4_lines("Transferred a partial file"))
+        self.assert_nothing_cached()
+
+    def test_key_in_the_payload_that_cannot_be_used(self):
+        rsa = self.make_key("rsa", algorithm="rsa")
+        with open(self.key.private, "rb") as f:
+            private_pem = f.read()
+        with open(rsa.public, "rb") as f:
+            rsa_pem = f.read()
+        for name, content in (("garbage", b"-----BEGIN PUBLIC KEY-----\nno key\n"),
+                              ("private key", private_pem), ("RSA key", rsa_pem)):
+            with self.subTest(name):
+                setup = self.pack_payload(self.make_dir("broken-" + name.replace(" ", "-")),
+                                          {"agent-key.pem": content})
+                self.server.clear()
+                self.assert_failed(self.run_setup(setup=setup), [h.KEY_UNUSABLE])
+                self.assertEqual(self.server.requests(), [], "no request with a broken key")
+                self.assertFalse(os.path.exists(os.path.join(self.home, ".velmar")))
 
 
 if __name__ == "__main__":

@@ -83,8 +83,9 @@ class Nginx:
     def url(self) -> str:
         return "http://127.0.0.1:%d%s" % (self.port, h.agent_server.AGENT_PATH)
 
-    def publish(self, data: bytes, mtime: float) -> None:
-        path = os.path.join(self.www, h.agent_server.AGENT_PATH.lstrip("/"))
+    def publish(self, data: bytes, mtime: float,
+                path: str = h.agent_server.AGENT_PATH) -> None:
+        path = os.path.join(self.www, path.lstrip("/"))
         tmp = path + ".new"
         with open(tmp, "wb") as f:
             f.write(data)
@@ -133,6 +134,32 @@ class AgainstNginx(h.SetupCase):
         self.assertEqual(self.nginx.requests()[3:], [("HEAD", path, "200"), ("GET", path, "200")])
         self.assertNotEqual(self.validator(), first)
         self.assertTrue(os.path.isfile(self.cached_launcher()))
+
+    def test_signed_agent_is_verified_and_a_stale_signature_refused(self):
+        path, sig = h.agent_server.AGENT_PATH, h.SIGNATURE_PATH
+        key = self.make_key("release")
+        setup = self.pack(self.make_dir("signed"), agent_key=key.public)
+        env = self.env(url=self.nginx.url())
+        self.nginx.publish(h.agent_archive("n1"), time.time() - 3600)
+        self.nginx.publish(self.sign(h.agent_archive("n1"), key), time.time() - 3600, sig)
+
+        self.assert_agent_ran(self.run_setup(setup=setup, env=env), tag="n1")
+        self.assertEqual(self.nginx.requests(),
+                         [("HEAD", path, "200"), ("GET", sig, "200"), ("GET", path, "200")])
+        first = self.validator()
+        self.assertTrue(first.endswith(b'"\r\n' + key.fingerprint), first)
+
+        # A new archive whose signature was not updated: refused, cache kept.
+        self.nginx.publish(h.agent_archive("n2-unsigned"), time.time())
+        self.assert_failed(self.run_setup(setup=setup, env=env), [h.NOT_SIGNED])
+        self.assertEqual(self.nginx.requests()[3:],
+                         [("HEAD", path, "200"), ("GET", sig, "200"), ("GET", path, "200")])
+        self.assertEqual(self.validator(), first)
+
+        self.nginx.publish(self.sign(h.agent_archive("n2-unsigned"), key), time.time(), sig)
+        self.assert_agent_ran(self.run_setup(setup=setup, env=env), tag="n2-unsigned")
+        self.assertNotEqual(self.validator(), first)
+        self.assertTrue(self.validator().endswith(b"\n" + key.fingerprint))
 
 
 if __name__ == "__main__":

@@ -19,7 +19,9 @@
 #include "cache_lock.hpp"
 #include "constants.hpp"
 #include "file_utils.hpp"
+#include "messages.hpp"
 #include "scripted_server.hpp"
+#include "test_keys.hpp"
 #include "test_support.hpp"
 
 using setup::acquireAgent;
@@ -301,6 +303,91 @@ TEST_F(AcquireAgent, OldAgentThatCannotBeReplacedStopsTheRun) {
     EXPECT_EQ(readFile(launcher()), "old agent");
     EXPECT_FALSE(exists(base() + ".validatestring"));
     EXPECT_EQ(setup_test::shellOutput("ls -d '" + base() + "'installagent.* 2>/dev/null"), "");
+}
+
+// Serves the archive with the given ETag and, at /agent.sig, the signature
+// of the archive's bytes (or of otherBytes, when given) by signer.
+class SignedAcquisition : public AcquireAgent {
+protected:
+    void SetUp() override {
+        AcquireAgent::SetUp();
+        setup_test::writePublicKeyPem(signer_.get(), workspace_ / "agent-key.pem");
+    }
+    void serveSigned(const std::string& content, const std::string& etag,
+                     const std::string& otherBytes = "") {
+        ASSERT_TRUE(setup_test::makeZip(server_ / "agent.zip", {{"install", content}}));
+        Rule archive;
+        archive.body = readFile(server_ / "agent.zip");
+        archive.headers = {{"ETag", etag}};
+        Rule signature;
+        signature.path = "/agent.sig";
+        signature.body =
+            setup_test::signBytes(signer_.get(), otherBytes.empty() ? archive.body : otherBytes);
+        serveRules({signature, archive});
+    }
+    std::string fingerprint() {
+        return setup_test::pinnedKey(signer_.get(), server_.path()).fingerprint;
+    }
+
+    setup::PkeyPtr signer_ = setup_test::generateKey("ED25519");
+};
+
+TEST_F(SignedAcquisition, AVerifiedAgentIsCachedWithItsKey) {
+    serveSigned("signed agent", "\"v1\"");
+    EXPECT_EQ(acquire(), launcher());
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(readFile(launcher()), "signed agent");
+    EXPECT_EQ(readFile(base() + ".validatestring"), "ETag: \"v1\"\r\n" + fingerprint());
+    EXPECT_EQ(acquire(), launcher());
+    EXPECT_EQ(http_->requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent.sig",
+                                                           "GET /agent", "HEAD /agent"}));
+}
+
+TEST_F(SignedAcquisition, ARefusedAgentLeavesTheCacheAsItWas) {
+    serveSigned("signed agent", "\"v1\"");
+    ASSERT_EQ(acquire(), launcher());
+    const std::string record = readFile(base() + ".validatestring");
+    serveSigned("tampered agent", "\"v2\"", "the archive that was signed");
+    EXPECT_EQ(acquire(), "");
+    EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentNotSigned});
+    EXPECT_EQ(readFile(launcher()), "signed agent");
+    EXPECT_EQ(readFile(base() + ".validatestring"), record);
+    EXPECT_EQ(setup_test::shellOutput("ls -A '" + base() + "'"),
+              ".inuse\n.lock\n.validatestring\ninstallagent\n");
+}
+
+TEST_F(SignedAcquisition, AKeyThatCannotBeUsedStopsTheRunBeforeAnyRequest) {
+    serveSigned("signed agent", "\"v1\"");
+    const std::string keyFile = workspace_ / "agent-key.pem";
+    const setup::PkeyPtr x25519 = setup_test::generateKey("X25519");
+    setup_test::writePublicKeyPem(x25519.get(), workspace_ / "x25519.pem");
+    const std::string unusable[] = {"-----BEGIN PUBLIC KEY-----\ngarbage\n", "",
+                                    readFile(workspace_ / "x25519.pem")};
+    for (const std::string& content : unusable) {
+        setup_test::writeFile(keyFile, content);
+        setup_test::clearReports();
+        EXPECT_EQ(acquire(), "");
+        EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentKeyUnusable});
+    }
+    // A link to nowhere is a key that cannot be read, not a missing key.
+    std::remove(keyFile.c_str());
+    ASSERT_EQ(symlink("nowhere", keyFile.c_str()), 0);
+    setup_test::clearReports();
+    EXPECT_EQ(acquire(), "");
+    EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentKeyUnusable});
+    EXPECT_EQ(http_->requestCount(), 0);
+    EXPECT_FALSE(exists(home_ / ".velmar"));
+}
+
+TEST_F(SignedAcquisition, APayloadAgentNeedsNoSignature) {
+    serveSigned("signed agent", "\"v1\"");
+    setup_test::writeFile(workspace_ / "agent-key.pem", "not a key at all");
+    ASSERT_TRUE(setup_test::makeZip(workspace_ / "InstallAgent_3.zip", {{"install", "bundled"}}));
+    const setup::AcquiredAgent agent = acquireAgent(workspace_.path(), setup_test::captureReport);
+    EXPECT_EQ(agent.launcher, workspace_ / "install");
+    EXPECT_EQ(readFile(agent.launcher), "bundled");
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(http_->requestCount(), 0);
 }
 
 TEST_F(AcquireAgent, UnreachableServerLeavesTheCacheAlone) {

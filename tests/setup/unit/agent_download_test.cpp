@@ -15,11 +15,14 @@
 #include <string>
 
 #include "agent_download.hpp"
+#include "agent_signature.hpp"
 #include "constants.hpp"
 #include "download_progress.hpp"
 #include "file_utils.hpp"
 #include "network_limits.hpp"
+#include "messages.hpp"
 #include "scripted_server.hpp"
+#include "test_keys.hpp"
 #include "test_support.hpp"
 
 using setup::FetchResult;
@@ -66,7 +69,7 @@ protected:
     std::string base() const { return home_.path() + "/" + setup::kUserAgentSubpath; }
     std::string destination() const { return workspace_ / "InstallAgent.zip"; }
     FetchResult fetch(const std::string& url) {
-        return setup::fetchAgentArchive(url, destination(), setup_test::captureReport);
+        return setup::fetchAgentArchive(url, destination(), key_, setup_test::captureReport);
     }
     void cacheAgent(const std::string& validator) {
         setup_test::writeFile(base() + "installagent/install", "cached");
@@ -79,11 +82,12 @@ protected:
 
     TempDir home_, workspace_;
     ScopedEnv homeEnv_{"HOME", home_.path().c_str()};
+    setup::AgentKey key_;  // none pinned unless a test pins one
 };
 
 TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
     auto noHandle = []() -> CURL* { return nullptr; };
-    EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(),
+    EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(), key_,
                                        setup_test::captureReport, noHandle)
                   .status,
               FetchStatus::Failed);
@@ -95,7 +99,7 @@ TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
 
 TEST_F(FetchAgentArchive, UnwritableDestinationIsReported) {
     EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", workspace_ / "no/such/file",
-                                       setup_test::captureReport)
+                                       key_, setup_test::captureReport)
                   .status,
               FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
@@ -267,8 +271,8 @@ std::string fetchUnderFileSizeLimit(const std::string& url, const std::string& d
         const rlimit limit{limitBytes, limitBytes};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
         setup_test::clearReports();
-        const FetchResult result =
-            setup::fetchAgentArchive(url, destination, setup_test::captureReport);
+        const FetchResult result = setup::fetchAgentArchive(url, destination, setup::AgentKey(),
+                                                            setup_test::captureReport);
         struct sigaction after {};
         sigaction(SIGXFSZ, nullptr, &after);
         std::string text = reports.empty() ? "" : reports[0];
@@ -363,6 +367,146 @@ TEST_F(FetchAgentArchive, NothingIsWrittenWhenStandardErrorIsNoTerminal) {
     close(file);
     EXPECT_EQ(readFile(log), "");
     EXPECT_EQ(readFile(destination()).size(), 50000u);
+}
+
+// A release that pins a key: the signature comes first, the archive counts
+// only when that signature by the pinned key covers it, and a cache counts as
+// current only when it was verified against the same key.
+class SignedFetch : public FetchAgentArchive {
+protected:
+    void SetUp() override {
+        FetchAgentArchive::SetUp();
+        key_ = setup_test::pinnedKey(signer_.get(), keys_.path());
+    }
+    Rule signatureRule(const std::string& body, int status = 200) {
+        Rule rule;
+        rule.path = "/agent.sig";
+        rule.status = status;
+        rule.body = body;
+        return rule;
+    }
+    std::string signature(const std::string& data) {
+        return setup_test::signBytes(signer_.get(), data);
+    }
+    std::string record(const std::string& validator, const std::string& fingerprint) {
+        return validator + "\n" + fingerprint;
+    }
+
+    setup::PkeyPtr signer_ = setup_test::generateKey("ED25519");
+    TempDir keys_;
+};
+
+TEST_F(SignedFetch, TheSignatureIsFetchedFirstAndCoversTheArchive) {
+    cacheAgent("ETag: \"old\"\r");
+    ScriptedServer server(
+        {signatureRule(signature("agent archive")), agentRule("agent archive", "\"new\"")});
+    const FetchResult result = fetch(server.url("/agent"));
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(result.status, FetchStatus::Downloaded);
+    EXPECT_EQ(result.validator, "ETag: \"new\"\r");
+    EXPECT_EQ(result.keyFingerprint, key_.fingerprint);
+    EXPECT_EQ(readFile(destination()), "agent archive");
+    EXPECT_EQ(server.requests(),
+              (std::vector<std::string>{"HEAD /agent", "GET /agent.sig", "GET /agent"}));
+    expectCacheUntouched("ETag: \"old\"\r");
+}
+
+TEST_F(SignedFetch, AnArchiveTheSignatureDoesNotCoverIsRefused) {
+    cacheAgent("ETag: \"old\"\r");
+    const setup::PkeyPtr stranger = setup_test::generateKey("ED25519");
+    const std::string signatures[] = {
+        signature("another archive"),                            // tampered archive
+        setup_test::signBytes(stranger.get(), "agent archive"),  // another key
+        std::string(setup::kSignatureBytes, '\0'),
+    };
+    for (const std::string& sent : signatures) {
+        ScriptedServer server({signatureRule(sent), agentRule("agent archive", "\"new\"")});
+        setup_test::clearReports();
+        EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed);
+        EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentNotSigned});
+        EXPECT_EQ(server.requests(),
+                  (std::vector<std::string>{"HEAD /agent", "GET /agent.sig", "GET /agent"}));
+        expectCacheUntouched("ETag: \"old\"\r");
+    }
+}
+
+TEST_F(SignedFetch, AnswersThatAreNoSignatureAreRefusedBeforeTheArchive) {
+    cacheAgent("ETag: \"old\"\r");
+    const std::string good = signature("agent archive");
+    std::vector<std::pair<std::string, Rule>> cases = {
+        {"truncated", signatureRule(good.substr(0, 63))},
+        {"one byte long", signatureRule(good + "x")},
+        {"empty", signatureRule("")},
+        {"much too long", signatureRule(std::string(100000, 's'))},
+        {"not found", signatureRule("not found", 404)},
+        {"not found, long page", signatureRule(std::string(5000, 'p'), 404)},
+        {"server error, good bytes", signatureRule(good, 500)},
+        {"no content", signatureRule("", 204)},
+    };
+    Rule moved = signatureRule("moved", 302);
+    moved.headers = {{"Location", "/elsewhere.sig"}};
+    cases.push_back({"redirected", moved});
+    Rule endless = signatureRule("");
+    endless.endless = true;
+    cases.push_back({"endless", endless});
+    Rule elsewhere = signatureRule(good);
+    elsewhere.path = "/elsewhere.sig";
+    for (const auto& [name, rule] : cases) {
+        ScriptedServer server({rule, elsewhere, agentRule("agent archive", "\"new\"")});
+        setup_test::clearReports();
+        EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed) << name;
+        EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentNotSigned}) << name;
+        // Neither the archive nor a redirect's target is asked for.
+        EXPECT_EQ(server.requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent.sig"}))
+            << name;
+        expectCacheUntouched("ETag: \"old\"\r");
+    }
+}
+
+TEST_F(SignedFetch, ASignatureTransferThatFailsIsAFailedDownload) {
+    Rule cut = signatureRule(signature("agent archive"));
+    cut.cutAt = 10;
+    ScriptedServer server({cut, agentRule("agent archive", "\"new\"")});
+    EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed);
+    EXPECT_EQ(reports, std::vector<std::string>{m4("Transferred a partial file")});
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent.sig"}));
+}
+
+TEST_F(SignedFetch, ACacheIsCurrentOnlyWhenVerifiedAgainstTheSameKey) {
+    const std::string validator = "ETag: \"v1\"\r";
+    ScriptedServer server(
+        {signatureRule(signature("agent archive")), agentRule("agent archive", "\"v1\"")});
+    const std::vector<std::string> download = {"HEAD /agent", "GET /agent.sig", "GET /agent"};
+    const std::string otherFingerprint = std::string(64, 'a');
+    std::vector<std::string> expected;
+    // Recorded by a release without a key, with nothing after the line feed,
+    // with another key, with this key and more: all stale.
+    for (const std::string& recorded :
+         {validator, validator + "\n", record(validator, otherFingerprint),
+          record(validator, key_.fingerprint + "0"), record(validator, key_.fingerprint + "\n")}) {
+        cacheAgent(recorded);
+        EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Downloaded);
+        expected.insert(expected.end(), download.begin(), download.end());
+        EXPECT_EQ(server.requests(), expected);
+    }
+    cacheAgent(record(validator, key_.fingerprint));
+    EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::CacheCurrent);
+    // A release without a key reads the validator line only.
+    key_ = setup::AgentKey();
+    cacheAgent(record(validator, otherFingerprint));
+    EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::CacheCurrent);
+    expected.insert(expected.end(), {"HEAD /agent", "HEAD /agent"});
+    EXPECT_EQ(server.requests(), expected);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(SignedFetch, AReleaseWithoutAKeyAsksForNoSignature) {
+    key_ = setup::AgentKey();
+    ScriptedServer server({signatureRule("", 500), agentRule("agent archive", "\"v1\"")});
+    const FetchResult result = fetch(server.url("/agent"));
+    EXPECT_EQ(result.status, FetchStatus::Downloaded);
+    EXPECT_EQ(result.keyFingerprint, "");
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent"}));
 }
 
 TEST(DownloadProgressText, ShowsPercentWhenTheSizeIsKnown) {

@@ -42,6 +42,7 @@ std::string ruleJson(const Rule& rule) {
         out << ", \"body_bytes\": " << rule.bodyBytes
             << ", \"body_byte\": " << jsonString(std::string(1, rule.bodyByte));
     }
+    if (rule.cutAt >= 0) out << ", \"cut_at\": " << rule.cutAt;
     if (rule.endless) out << ", \"endless\": true";
     if (!rule.stall.empty()) out << ", \"stall\": " << jsonString(rule.stall);
     if (rule.times >= 0) out << ", \"times\": " << rule.times;

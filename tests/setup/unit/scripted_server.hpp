@@ -20,6 +20,7 @@ struct Rule {
     std::string body;
     long bodyBytes = -1;  // >= 0: this many copies of bodyByte instead of body
     char bodyByte = 'x';
+    long cutAt = -1;  // >= 0: close after this many body bytes (full length announced)
     bool endless = false;
     std::string stall;  // "before-headers" or "after-headers"
     int times = -1;     // uses before the rule stops matching; -1: unlimited

@@ -42,8 +42,8 @@ CURL* freshHandle() {
 void fetchWithRecorder(const std::string& url) {
     TempDir workspace;
     setup_test::ScopedEnv home("HOME", workspace.path().c_str());
-    setup::fetchAgentArchive(url, workspace / "InstallAgent.zip", setup_test::captureReport,
-                             freshHandle, kRecorder);
+    setup::fetchAgentArchive(url, workspace / "InstallAgent.zip", setup::AgentKey(),
+                             setup_test::captureReport, freshHandle, kRecorder);
 }
 
 TEST(TransferPolicy, CompiledLimitsReachTheirOwnOptions) {
@@ -69,6 +69,27 @@ TEST(TransferPolicy, OnlyHttpAndHttpsAndNoStepDownFromHttps) {
         fetchWithRecorder(url);
         EXPECT_EQ(recorded[CURLOPT_PROTOCOLS_STR], "http,https") << url;
         EXPECT_EQ(recorded[CURLOPT_REDIR_PROTOCOLS_STR], "https") << url;
+    }
+}
+
+TEST(TransferPolicy, TheSignatureHasTheArchivesBoundsButItsOwnSizeAndNoRedirect) {
+    for (const char* url : {"http://127.0.0.1:1/agent.sig", "https://127.0.0.1:1/agent.sig"}) {
+        std::string signature;
+        setup_test::clearReports();
+        EXPECT_FALSE(setup::fetchSignature(url, signature, setup_test::captureReport, freshHandle,
+                                           kRecorder));
+        EXPECT_EQ(recorded[CURLOPT_CONNECTTIMEOUT], std::to_string(EXPECTED_CONNECT_TIMEOUT_S));
+        EXPECT_EQ(recorded[CURLOPT_LOW_SPEED_LIMIT], "1");
+        EXPECT_EQ(recorded[CURLOPT_LOW_SPEED_TIME], std::to_string(EXPECTED_LOW_SPEED_TIME_S));
+        EXPECT_EQ(recorded[CURLOPT_MAXFILESIZE_LARGE], "64");
+        EXPECT_EQ(recorded[CURLOPT_FOLLOWLOCATION], "0");
+        EXPECT_EQ(recorded[CURLOPT_PROTOCOLS_STR], "http,https");
+        EXPECT_EQ(recorded[CURLOPT_REDIR_PROTOCOLS_STR], setup::redirectProtocolsFor(url));
+        // Nothing listens there: a network failure, reported as one.
+        ASSERT_EQ(setup_test::reports.size(), 1u);
+        EXPECT_EQ(setup_test::reports[0].rfind("Error: Download process failed - ", 0), 0u)
+            << setup_test::reports[0];
+        EXPECT_EQ(signature, "");
     }
 }
 

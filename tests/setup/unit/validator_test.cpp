@@ -105,4 +105,27 @@ TEST(Validator, EmptyValidatorIsNeverStoredNorMatched) {
     EXPECT_FALSE(validatorMatches(base, ""));
 }
 
+TEST(Validator, AVerifiedAgentIsRecordedWithItsKeysFingerprint) {
+    TempDir dir;
+    const std::string base = dir.path() + "/";
+    const std::string tag = "ETag: \"v1\"\r";
+    const std::string key = std::string(32, 'a') + std::string(32, '7');
+    ASSERT_TRUE(storeValidator(base, tag, key));
+    EXPECT_EQ(setup_test::readFile(dir / ".validatestring"), tag + "\n" + key);
+    EXPECT_TRUE(validatorMatches(base, tag, key));
+    EXPECT_FALSE(validatorMatches(base, tag, std::string(32, 'a') + std::string(32, '8')));
+    EXPECT_FALSE(validatorMatches(base, tag, key + "0"));
+    EXPECT_FALSE(validatorMatches(base, tag, key.substr(1)));
+    EXPECT_FALSE(validatorMatches(base, "ETag: \"v2\"\r", key));
+    // A release that pins no key reads the validator line only.
+    EXPECT_TRUE(validatorMatches(base, tag));
+
+    // Unsigned again: the same layout as ever, and no key is claimed.
+    ASSERT_TRUE(storeValidator(base, tag));
+    EXPECT_EQ(setup_test::readFile(dir / ".validatestring"), tag);
+    EXPECT_FALSE(validatorMatches(base, tag, key));
+    EXPECT_TRUE(validatorMatches(base, tag));
+    EXPECT_EQ(setup_test::shellOutput("ls -A '" + dir.path() + "'"), ".validatestring\n");
+}
+
 }  // namespace
