@@ -1,10 +1,8 @@
 # End-to-end test against a real web server: nginx serves the agent archive
 # with its own ETag, and the installer's cache follows the file on the server.
 import os
-import shutil
 import socket
 import subprocess
-import tempfile
 import time
 import unittest
 
