@@ -4,9 +4,9 @@
 #include "metric_runner.hpp"
 #include "process_memory.hpp"
 
-#include "host/array_factory.hpp"
-#include "rowmetric/entry.hpp"
-#include "rowmetric/host_api.hpp"
+#include "vornhost/array_factory.hpp"
+#include "entry.hpp"
+#include "vorn/array_api.hpp"
 
 #include <tbb/global_control.h>
 #include <tbb/parallel_for.h>

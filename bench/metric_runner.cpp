@@ -1,7 +1,7 @@
 #include "metric_runner.hpp"
 
-#include "rowmetric/pair_loop.hpp"
-#include "rowmetric/sweep_dispatch.hpp"
+#include "pair_loop.hpp"
+#include "sweep_dispatch.hpp"
 
 #include <stdexcept>
 

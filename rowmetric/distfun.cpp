@@ -1,10 +1,10 @@
-#include "rowmetric/distfun.hpp"
+#include "distfun.hpp"
 
-#include "rowmetric/errors.hpp"
-#include "rowmetric/metric_code.hpp"
-#include "rowmetric/metric_dispatch.hpp"
-#include "rowmetric/pair_count.hpp"
-#include "rowmetric/parameter_size.hpp"
+#include "errors.hpp"
+#include "metric_code.hpp"
+#include "metric_dispatch.hpp"
+#include "pair_count.hpp"
+#include "parameter_size.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "rowmetric/metric_code.hpp"
+#include "metric_code.hpp"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // resolved once here, so each body runs with its kernel fixed at build time.
 #pragma once
 
-#include "rowmetric/metric_code.hpp"
+#include "metric_code.hpp"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "rowmetric/parameter_size.hpp"
+#include "parameter_size.hpp"
 
 namespace rowmetric {
 

@@ -2,8 +2,8 @@
 // whether that is enough for the metric that reads it.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
-#include "rowmetric/metric_code.hpp"
+#include "vorn/array_api.hpp"
+#include "metric_code.hpp"
 
 #include <cstdint>
 

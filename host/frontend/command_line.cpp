@@ -1,8 +1,8 @@
 // Option parsing for hux-run: one pass over the arguments, each option
 // checked as it comes, then the checks that involve several of them.
-#include "host/frontend/command_line.hpp"
+#include "command_line.hpp"
 
-#include "host/frontend/column_prepare.hpp"
+#include "column_prepare.hpp"
 
 #include <array>
 #include <charconv>

@@ -2,7 +2,7 @@
 // parser that checks them, and the help text.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
 #include <optional>
 #include <string>

@@ -1,13 +1,13 @@
 // hux-run: loads a module, builds its inputs from the command line and
 // Matrix Market files, calls it once and writes the result.
-#include "host/array_factory.hpp"
-#include "host/frontend/column_prepare.hpp"
-#include "host/frontend/command_line.hpp"
-#include "host/frontend/host_inputs.hpp"
-#include "host/frontend/matrix_market.hpp"
-#include "host/frontend/module_call.hpp"
-#include "host/frontend/module_library.hpp"
-#include "host/frontend/result_output.hpp"
+#include "vornhost/array_factory.hpp"
+#include "column_prepare.hpp"
+#include "command_line.hpp"
+#include "host_inputs.hpp"
+#include "matrix_market.hpp"
+#include "module_call.hpp"
+#include "module_library.hpp"
+#include "result_output.hpp"
 
 #include <tbb/global_control.h>
 

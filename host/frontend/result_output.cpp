@@ -1,5 +1,5 @@
 // Result formatting and the all-or-nothing file write.
-#include "host/frontend/result_output.hpp"
+#include "result_output.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>

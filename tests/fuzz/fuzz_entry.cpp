@@ -9,10 +9,11 @@
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
 
-#include "host/array_factory.hpp"
-#include "host/error_log.hpp"
-#include "rowmetric/entry.hpp"
-#include "rowmetric/kernels.hpp"
+#include "vorn/error_api.hpp"
+#include "vornhost/array_factory.hpp"
+#include "vornhost/error_log.hpp"
+#include "entry.hpp"
+#include "kernels.hpp"
 
 #include <cstdint>
 #include <cstdio>

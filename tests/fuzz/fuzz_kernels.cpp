@@ -7,9 +7,9 @@
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
 
-#include "rowmetric/kernels.hpp"
-#include "rowmetric/pair_loop.hpp"
-#include "rowmetric/sweep_dispatch.hpp"
+#include "kernels.hpp"
+#include "pair_loop.hpp"
+#include "sweep_dispatch.hpp"
 
 #include <tbb/global_control.h>
 

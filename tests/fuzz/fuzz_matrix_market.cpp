@@ -3,8 +3,8 @@
 // the host accepts and that survives being written out and read back.
 #include "fuzz_check.hpp"
 
-#include "host/array_factory.hpp"
-#include "host/frontend/matrix_market.hpp"
+#include "vornhost/array_factory.hpp"
+#include "matrix_market.hpp"
 
 #include <cstdint>
 #include <cstdio>

@@ -13,8 +13,8 @@
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
 
-#include "rowmetric/kernels.hpp"
-#include "rowmetric/pair_loop.hpp"
+#include "kernels.hpp"
+#include "pair_loop.hpp"
 
 #include <sanitizer/tsan_interface.h>
 #include <tbb/global_control.h>

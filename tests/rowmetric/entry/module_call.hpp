@@ -2,9 +2,9 @@
 // calls huxFunction, recording what reached the host and what was thrown.
 #pragma once
 
-#include "host/array_factory.hpp"
-#include "host/error_log.hpp"
-#include "rowmetric/errors.hpp"
+#include "vornhost/array_factory.hpp"
+#include "vornhost/error_log.hpp"
+#include "errors.hpp"
 
 #include <gtest/gtest.h>
 

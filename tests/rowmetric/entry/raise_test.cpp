@@ -1,7 +1,7 @@
 // The eight error keys: identifiers, the exception classes and the raise
 // procedure's hand-over to the host before it throws.
-#include "host/error_log.hpp"
-#include "rowmetric/errors.hpp"
+#include "vornhost/error_log.hpp"
+#include "errors.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // agree bit for bit, on awkward data, at 1, 2 and 8 threads.
 #include "random_matrix.hpp"
 
-#include "rowmetric/pair_loop.hpp"
-#include "rowmetric/sweep_dispatch.hpp"
+#include "pair_loop.hpp"
+#include "sweep_dispatch.hpp"
 
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>

@@ -1,6 +1,6 @@
 // Hand-built cases for the kernels: a worked two-entry example, empty columns,
 // the Minkowski p = 0 limit, the inner-product clamp, and NaN/infinity handling.
-#include "rowmetric/kernels.hpp"
+#include "kernels.hpp"
 #include "sparse_fixture.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Every kernel against a dense reference that walks all rows in ascending
 // order, on random sparse matrices with NaN, infinities, stored zeros and empty columns.
-#include "rowmetric/kernels.hpp"
+#include "kernels.hpp"
 #include "sparse_fixture.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The parallel pair loop: condensed placement, every position written once,
 // identical bits at any thread count, and exceptions passed back to the caller.
-#include "rowmetric/pair_loop.hpp"
+#include "pair_loop.hpp"
 #include "sparse_fixture.hpp"
 
 #include <gtest/gtest.h>
