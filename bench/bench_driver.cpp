@@ -18,6 +18,7 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,13 +37,17 @@ constexpr const char* kUsage =
     "  --check           run the plain pair loop once and compare bit for bit\n"
     "  --dump FILE       write the fast result (raw doubles) for the peers\n"
     "  --module          also time one call of huxFunction\n"
-    "  --write-baseline  also time allocating and writing the result alone\n";
+    "  --write-baseline  also time allocating and writing the result alone\n"
+    "  --path NAME       time this path instead of the one the module chooses:\n"
+    "                    pairLoop, tileSweep, sharedRowSweep, denseInnerProducts\n"
+    "                    or mahalanobisSweep (to measure where one stops paying)\n";
 
 struct Options {
     std::string data;
     std::string metric;
     std::string param;
     std::string dump;
+    std::optional<rowmetric::Path> path;
     double exponent = 0.0;
     int runs = 5;
     std::vector<int> threads{1, 2};
@@ -101,6 +106,12 @@ Options parseOptions(int argc, char** argv) {
             o.module = true;
         } else if (arg == "--write-baseline") {
             o.writeBaseline = true;
+        } else if (arg == "--path") {
+            const std::string name = next();
+            o.path = rowbench::pathNamed(name);
+            if (!o.path) {
+                throw std::invalid_argument("unknown path " + name);
+            }
         } else {
             throw std::invalid_argument("unknown option " + arg);
         }
@@ -180,23 +191,26 @@ int runBenchmark(const Options& o) {
     if (!o.param.empty()) {
         param = rowbench::readDoubles(o.param);
     }
-    rowbench::MetricInputs in;
+    rowmetric::PairInputs in;
     in.n = data.n;
-    in.m = data.m;
+    in.nvars = data.m;
     in.values = static_cast<const double*>(vornGetRealData(x.get()));
     in.rowIndex = vornGetRowIndices(x.get());
     in.colStart = vornGetColumnStarts(x.get());
     in.paramData = param.empty() ? nullptr : param.data();
     in.exponent = o.exponent;
-    const rowbench::MetricRunner run = rowbench::makeMetricRunner(o.metric, in);
+    const rowbench::MetricRunner run = rowbench::makeMetricRunner(o.metric, in, o.path);
+    const rowmetric::Path path = o.path ? *o.path : rowbench::chosenPath(o.metric, in);
     const std::uint64_t pairs = data.n < 2 ? 0 : data.n * (data.n - 1) / 2;
     const int maxThreads = *std::max_element(o.threads.begin(), o.threads.end());
 
-    std::printf("{\"metric\": \"%s\", \"m\": %llu, \"n\": %llu, \"stored\": %llu, \"pairs\": %llu",
-                o.metric.c_str(), static_cast<unsigned long long>(data.m),
-                static_cast<unsigned long long>(data.n),
-                static_cast<unsigned long long>(data.values.size()),
-                static_cast<unsigned long long>(pairs));
+    std::printf(
+        "{\"metric\": \"%s\", \"m\": %llu, \"n\": %llu, \"stored\": %llu, \"pairs\": %llu, "
+        "\"path\": \"%s\"",
+        o.metric.c_str(), static_cast<unsigned long long>(data.m),
+        static_cast<unsigned long long>(data.n),
+        static_cast<unsigned long long>(data.values.size()), static_cast<unsigned long long>(pairs),
+        rowbench::pathName(path));
 
     if (o.check) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);

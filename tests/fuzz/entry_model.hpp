@@ -3,6 +3,8 @@
 // no key when the call must succeed.
 #pragma once
 
+#include "metric_registry.hpp"
+
 #include <cstdint>
 #include <string>
 
@@ -23,8 +25,8 @@ struct CallShape {
     std::uint64_t nvars = 0;
 };
 
-// The metric code the first three characters select, or "" for none.
-std::string selectedCode(const CallShape& call);
+// The metric code the first three characters select, or null for none.
+const rowmetric::CodeEntry* selectedCode(const CallShape& call);
 
 // "" when the call must succeed, else the key of the error it must raise.
 std::string expectedErrorKey(const CallShape& call);

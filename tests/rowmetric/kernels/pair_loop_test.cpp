@@ -1,6 +1,6 @@
 // The parallel pair loop: condensed placement, every position written once,
 // identical bits at any thread count, and exceptions passed back to the caller.
-#include "pair_loop.hpp"
+#include "metric_bodies.hpp"
 #include "sparse_fixture.hpp"
 
 #include <gtest/gtest.h>
@@ -50,17 +50,30 @@ struct LoopData {
             u = unit(rng);
         }
     }
+    // The record of `kind`'s body, its parameter chosen by the body's rule.
+    PairInputs inputsFor(BodyKind kind) const {
+        const ParameterRule rule = bodyEntry(kind).parameter;
+        PairInputs in;
+        in.n = m.cols();
+        in.values = m.values.data();
+        in.rowIndex = m.rowIndex.data();
+        in.colStart = m.colStart.data();
+        in.exponent = 1.5;
+        in.paramData = rule == ParameterRule::weights ? weights.data() : upper.data();
+        in.nvars = m.rows;
+        return in;
+    }
 };
 
-// Runs one body type over the data, at thread limits 1, 2 and 8 and twice at
-// each, and checks every run against a serial kernel call per pair.
-template <class Body, class Kernel>
-void checkBody(const LoopData& d, Body body, Kernel kernel) {
-    const std::uint64_t n = d.m.cols();
+// Runs one body over the data, at thread limits 1, 2 and 8 and twice at
+// each, and checks every run against its kernel called one pair at a time.
+template <class Body>
+void checkBody(Body body) {
+    const std::uint64_t n = body.n;
     std::vector<double> expected(n * (n - 1) / 2);
     for (std::uint64_t i = 0; i < n; ++i) {
         for (std::uint64_t j = i + 1; j < n; ++j) {
-            expected[condensedPosition(i, j, n)] = kernel(i, j);
+            expected[condensedPosition(i, j, n)] = body.distance(i, j);
         }
     }
     for (int threads : {1, 2, 8, 1, 2, 8}) {
@@ -82,34 +95,12 @@ void checkBody(const LoopData& d, Body body, Kernel kernel) {
 
 TEST(PairLoop, AllBodiesMatchSerialKernelsAtAnyThreadCount) {
     const LoopData d;
-    const std::uint64_t n = d.m.cols();
-    const std::uint64_t rows = d.m.rows;
-    const double* v = d.m.values.data();
-    const std::uint64_t* ri = d.m.rowIndex.data();
-    const std::uint64_t* cs = d.m.colStart.data();
-    const double* w = d.weights.data();
-    const double* u = d.upper.data();
-    using U64 = std::uint64_t;
-    checkBody(d, EucBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return eucdist(v, ri, cs, i, j, false); });
-    checkBody(d, SqeBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return eucdist(v, ri, cs, i, j, true); });
-    checkBody(d, SeuBody{n, nullptr, v, ri, cs, w},
-              [&](U64 i, U64 j) { return seudist(v, ri, cs, i, j, w); });
-    checkBody(d, CitBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return citdist(v, ri, cs, i, j); });
-    checkBody(d, MinBody{n, nullptr, v, ri, cs, 1.5},
-              [&](U64 i, U64 j) { return mindist(v, ri, cs, i, j, 1.5); });
-    checkBody(d, DotBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return dotdist(v, ri, cs, i, j); });
-    checkBody(d, HamBody{n, nullptr, v, ri, cs, rows},
-              [&](U64 i, U64 j) { return hamdist(v, ri, cs, i, j, rows); });
-    checkBody(d, JacBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return jacdist(v, ri, cs, i, j); });
-    checkBody(d, CheBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return chedist(v, ri, cs, i, j); });
-    checkBody(d, MahBody{n, nullptr, v, ri, cs, u, rows},
-              [&](U64 i, U64 j) { return mahdist(v, ri, cs, i, j, u, rows); });
+    for (const BodyEntry& entry : kBodies) {
+        withBody(entry.kind, d.inputsFor(entry.kind), [&](const auto& body) {
+            EXPECT_EQ(decltype(body.call)::kKind, entry.kind) << "withBody built another body";
+            checkBody(body);
+        });
+    }
 }
 
 // Column c holds 2^c at row 0, so every pair of four has its own city-block
@@ -118,7 +109,7 @@ TEST(PairLoop, CondensedPlacement) {
     const Csc m = fromColumns(1, {{{0, 1.0}}, {{0, 2.0}}, {{0, 4.0}}, {{0, 8.0}}});
     const std::vector<double> four = runBody(
         [&](double* o) {
-            runPairLoop(CitBody{4, o, m.values.data(), m.rowIndex.data(), m.colStart.data()});
+            runPairLoop(CitBody{4, o, m.values.data(), m.rowIndex.data(), m.colStart.data(), {}});
         },
         4);
     EXPECT_EQ(four, (std::vector<double>{1.0, 3.0, 7.0, 2.0, 6.0,
@@ -127,13 +118,13 @@ TEST(PairLoop, CondensedPlacement) {
 
     const std::vector<double> two = runBody(
         [&](double* o) {
-            runPairLoop(CitBody{2, o, m.values.data(), m.rowIndex.data(), m.colStart.data()});
+            runPairLoop(CitBody{2, o, m.values.data(), m.rowIndex.data(), m.colStart.data(), {}});
         },
         2);
     EXPECT_EQ(two, std::vector<double>{1.0});
 
     double single = sentinel();
-    runPairLoop(CitBody{1, &single, m.values.data(), m.rowIndex.data(), m.colStart.data()});
+    runPairLoop(CitBody{1, &single, m.values.data(), m.rowIndex.data(), m.colStart.data(), {}});
     EXPECT_TRUE(isSentinel(single));
 }
 
