@@ -40,4 +40,7 @@ std::optional<double> parseNumber(std::string_view text);
 
 std::string usageText();
 
+// One line per metric code the module knows, from the module's own table.
+std::string metricCodesText();
+
 }  // namespace huxrun
