@@ -294,6 +294,8 @@ TEST(PathChoice, DecisionsOnCharacteristicShapes) {
     const MatrixShape full = shapeOf(2000, 2000, 2000 * 2000, 2000 * (2000.0L * 1999 / 2));
     // As many entries as `text`, all in 100 rows that every column stores.
     const MatrixShape skewed = shapeOf(5000, 20000, 500000, 100 * (5000.0L * 4999 / 2));
+    // 0/1 data, 400 rows by 1500 columns, 60 % filled evenly.
+    const MatrixShape filled = shapeOf(1500, 400, 360000, 400 * (900.0L * 899 / 2));
     // A row range 2^36 wide over few entries.
     const MatrixShape wideRows = shapeOf(40, std::uint64_t{1} << 36, 200, 0);
     const struct {
@@ -310,6 +312,8 @@ TEST(PathChoice, DecisionsOnCharacteristicShapes) {
         {"full cor", full, BodyKind::dot, Path::denseInnerProducts},
         {"full euc", full, BodyKind::euc, Path::tileSweep},
         {"full ham", full, BodyKind::ham, Path::pairLoop},
+        {"60 % filled jac", filled, BodyKind::jac, Path::sharedRowSweep},
+        {"60 % filled cos", filled, BodyKind::dot, Path::sharedRowSweep},
         {"skewed ham", skewed, BodyKind::ham, Path::pairLoop},
         {"skewed cos", skewed, BodyKind::dot, Path::pairLoop},
         {"wide rows euc", wideRows, BodyKind::euc, Path::pairLoop},
