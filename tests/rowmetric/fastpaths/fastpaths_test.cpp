@@ -1,9 +1,8 @@
 // Every fast path against the plain per-pair loop, bit for bit, on awkward
 // data, at 1, 2 and 8 threads; choosePath's decisions on characteristic
 // shapes; and the path runPairs runs is the one choosePath picked.
-#include "random_matrix.hpp"
-
 #include "run_pairs.hpp"
+#include "sparse_matrices.hpp"
 
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>
@@ -16,9 +15,9 @@
 
 namespace {
 
-using fastpathtest::Csc;
-using fastpathtest::randomCsc;
-using fastpathtest::Values;
+using rmtest::Csc;
+using rmtest::randomCsc;
+using rmtest::Values;
 namespace rm = rowmetric;
 using rm::BodyKind;
 using rm::MatrixShape;
@@ -36,16 +35,7 @@ struct Data {
     double exponent = 0.0;
 
     rm::PairInputs inputsFor(BodyKind kind) const {
-        const rm::ParameterRule rule = rm::bodyEntry(kind).parameter;
-        rm::PairInputs in;
-        in.n = m.cols();
-        in.values = m.values.data();
-        in.rowIndex = m.rowIndex.data();
-        in.colStart = m.colStart.data();
-        in.exponent = exponent;
-        in.paramData = rule == rm::ParameterRule::weights ? weights.data() : upper.data();
-        in.nvars = m.rows;
-        return in;
+        return rmtest::inputsFor(kind, m, exponent, weights, upper);
     }
 };
 
@@ -61,7 +51,7 @@ Data withParameters(Csc m, std::uint64_t seed) {
         w[0] = 0.0;
     }
     const std::uint64_t rows = m.rows;
-    return Data{std::move(m), std::move(w), fastpathtest::randomUpperFactor(rows, seed), 0.0};
+    return Data{std::move(m), std::move(w), rmtest::randomUpperFactor(rows, seed), 0.0};
 }
 
 // Runs `run` on the body with a fresh output pre-filled with a marker, so a
@@ -185,10 +175,9 @@ TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp) {
         const Data raw = withParameters(randomCsc(s.rows, s.cols, s.density, s.seed + 200), 0);
         expectSameBits(raw, BodyKind::dot, "raw " + describe(s));
         // Finite unit columns put many sums at or just around 1.0.
-        const Data unit =
-            withParameters(fastpathtest::unitColumns(
-                               randomCsc(s.rows, s.cols, s.density, s.seed + 300, Values::binary)),
-                           0);
+        const Data unit = withParameters(
+            rmtest::unitColumns(randomCsc(s.rows, s.cols, s.density, s.seed + 300, Values::binary)),
+            0);
         expectSameBits(unit, BodyKind::dot, "unit " + describe(s));
     }
 }
@@ -211,15 +200,14 @@ TEST(SharedRowSweeps, DifferCountsMatchTheKernel) {
 TEST(DenseInnerProducts, MatchTheKernel) {
     const Shape dense[] = {{40, 17, 1.0, 7}, {1, 9, 1.0, 8}, {3, 2, 1.0, 9}, {64, 37, 1.0, 10}};
     for (const Shape& s : dense) {
-        const Data raw = withParameters(fastpathtest::denseCsc(s.rows, s.cols, s.seed + 600), 0);
+        const Data raw = withParameters(rmtest::denseCsc(s.rows, s.cols, s.seed + 600), 0);
         const MatrixShape shape =
             rm::measureMatrix(raw.m.rowIndex.data(), raw.m.colStart.data(), raw.m.cols());
         EXPECT_EQ(rm::choosePath(BodyKind::dot, shape), Path::denseInnerProducts) << describe(s);
         expectSameBits(raw, BodyKind::dot, "dense raw " + describe(s));
         for (const Values kind : {Values::binary, Values::finite}) {
-            const Data unit = withParameters(fastpathtest::unitColumns(fastpathtest::denseCsc(
-                                                 s.rows, s.cols, s.seed + 700, kind)),
-                                             0);
+            const Data unit = withParameters(
+                rmtest::unitColumns(rmtest::denseCsc(s.rows, s.cols, s.seed + 700, kind)), 0);
             expectSameBits(unit, BodyKind::dot, "dense unit " + describe(s));
         }
     }

@@ -1,7 +1,6 @@
 // The parallel pair loop: condensed placement, every position written once,
 // identical bits at any thread count, and exceptions passed back to the caller.
-#include "metric_bodies.hpp"
-#include "sparse_fixture.hpp"
+#include "sparse_matrices.hpp"
 
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>
@@ -16,7 +15,7 @@
 
 namespace {
 
-using namespace kerneltest;
+using namespace rmtest;
 using namespace rowmetric;
 
 // A NaN with a payload no kernel produces, to spot positions never written.
@@ -39,30 +38,9 @@ std::vector<double> runBody(const std::function<void(double*)>& run, std::uint64
 }
 
 struct LoopData {
-    Csc m = randomCsc(40, 300, 2024, false);
+    Csc m = randomCsc(40, 300, 0.3, 2024, Values::finite);
     std::vector<double> weights = std::vector<double>(40, 0.5);
-    std::vector<double> upper;
-    LoopData() {
-        std::mt19937_64 rng(7);
-        std::uniform_real_distribution<double> unit(-1.0, 1.0);
-        upper.resize(40 * 40);
-        for (double& u : upper) {
-            u = unit(rng);
-        }
-    }
-    // The record of `kind`'s body, its parameter chosen by the body's rule.
-    PairInputs inputsFor(BodyKind kind) const {
-        const ParameterRule rule = bodyEntry(kind).parameter;
-        PairInputs in;
-        in.n = m.cols();
-        in.values = m.values.data();
-        in.rowIndex = m.rowIndex.data();
-        in.colStart = m.colStart.data();
-        in.exponent = 1.5;
-        in.paramData = rule == ParameterRule::weights ? weights.data() : upper.data();
-        in.nvars = m.rows;
-        return in;
-    }
+    std::vector<double> upper = randomUpperFactor(40, 7);
 };
 
 // Runs one body over the data, at thread limits 1, 2 and 8 and twice at
@@ -96,10 +74,11 @@ void checkBody(Body body) {
 TEST(PairLoop, AllBodiesMatchSerialKernelsAtAnyThreadCount) {
     const LoopData d;
     for (const BodyEntry& entry : kBodies) {
-        withBody(entry.kind, d.inputsFor(entry.kind), [&](const auto& body) {
-            EXPECT_EQ(decltype(body.call)::kKind, entry.kind) << "withBody built another body";
-            checkBody(body);
-        });
+        withBody(
+            entry.kind, inputsFor(entry.kind, d.m, 1.5, d.weights, d.upper), [&](const auto& body) {
+                EXPECT_EQ(decltype(body.call)::kKind, entry.kind) << "withBody built another body";
+                checkBody(body);
+            });
     }
 }
 
