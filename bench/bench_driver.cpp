@@ -210,7 +210,7 @@ int runBenchmark(const Options& o) {
         o.metric.c_str(), static_cast<unsigned long long>(data.m),
         static_cast<unsigned long long>(data.n),
         static_cast<unsigned long long>(data.values.size()), static_cast<unsigned long long>(pairs),
-        rowbench::pathName(path));
+        rowmetric::pathName(path));
 
     if (o.check) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);

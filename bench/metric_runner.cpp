@@ -31,7 +31,7 @@ MetricRunner makeMetricRunner(const std::string& code, const rm::PairInputs& in,
                               std::optional<rm::Path> forced) {
     const rm::BodyKind kind = codeEntry(code).body;
     if (forced && !rm::mayServe(kind, *forced)) {
-        throw std::invalid_argument(code + " cannot take the path " + pathName(*forced));
+        throw std::invalid_argument(code + " cannot take the path " + rm::pathName(*forced));
     }
     if (forced == rm::Path::denseInnerProducts && !rm::fullyStored(shapeOf(in))) {
         throw std::invalid_argument("denseInnerProducts needs a fully stored matrix");
@@ -57,11 +57,9 @@ rm::Path chosenPath(const std::string& code, const rm::PairInputs& in) {
     return rm::choosePath(codeEntry(code).body, shapeOf(in));
 }
 
-const char* pathName(rm::Path path) { return kPathNames[static_cast<std::size_t>(path)]; }
-
 std::optional<rm::Path> pathNamed(const std::string& name) {
     for (std::size_t p = 0; p < rm::kPathCount; ++p) {
-        if (name == kPathNames[p]) {
+        if (name == rm::pathName(static_cast<rm::Path>(p))) {
             return static_cast<rm::Path>(p);
         }
     }

@@ -25,8 +25,7 @@ MetricRunner makeMetricRunner(const std::string& code, const rowmetric::PairInpu
 // The path the module chooses for this metric and matrix.
 rowmetric::Path chosenPath(const std::string& code, const rowmetric::PairInputs& in);
 
-// "pairLoop", "tileSweep", ...: the names --path takes and the JSON reports.
-const char* pathName(rowmetric::Path path);
+// The path of that name (rowmetric::pathName), for --path.
 std::optional<rowmetric::Path> pathNamed(const std::string& name);
 
 }  // namespace rowbench

@@ -23,7 +23,23 @@ enum class ParameterRule {
 // The ways to compute all pairs. Every fast path gives the plain pair loop's
 // bits; choosePath picks the one that runs.
 enum class Path { pairLoop, tileSweep, sharedRowSweep, denseInnerProducts, mahalanobisSweep };
-inline constexpr std::size_t kPathCount = 5;
+inline constexpr std::size_t kPathCount = static_cast<std::size_t>(Path::mahalanobisSweep) + 1;
+
+constexpr const char* pathName(Path path) {
+    switch (path) {
+        case Path::pairLoop:
+            return "pairLoop";
+        case Path::tileSweep:
+            return "tileSweep";
+        case Path::sharedRowSweep:
+            return "sharedRowSweep";
+        case Path::denseInnerProducts:
+            return "denseInnerProducts";
+        case Path::mahalanobisSweep:
+            return "mahalanobisSweep";
+    }
+    return "?";
+}
 
 struct BodyEntry {
     BodyKind kind;

@@ -1,6 +1,6 @@
-// What the module's entry point must do with a call, worked out independently
-// of its code: the error key the documented checks raise, in their order, or
-// no key when the call must succeed.
+// What the module's entry point must do with a call, worked out apart from its
+// code (only the table of codes and parameter rules is shared): the error key
+// the documented checks raise, in their order, or no key when the call must succeed.
 #pragma once
 
 #include "metric_registry.hpp"

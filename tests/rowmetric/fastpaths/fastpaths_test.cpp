@@ -119,8 +119,7 @@ void expectEveryPathSameBits(const Body& body, const std::string& what) {
     };
     for (Path path : rm::bodyEntry(kind).fastPaths) {
         if (path != Path::pairLoop && applies(path, shape)) {
-            check("path " + std::to_string(static_cast<int>(path)),
-                  [&](const Body& b) { rm::runPath(path, b, shape); });
+            check(rm::pathName(path), [&](const Body& b) { rm::runPath(path, b, shape); });
         }
     }
     check("runPairs", [&](const Body& b) {
