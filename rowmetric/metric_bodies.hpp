@@ -20,7 +20,8 @@ struct Columns {
 
 // The call each body makes for pair (i, j): its kernel, the extras its record
 // holds after the five common fields (in the record's order), and the policy
-// its fast paths fold with.
+// its fast paths fold with. The weights of "seu" and the factor of "mah" are
+// never null here: distfun raises MissingParameter before any body runs.
 
 struct EucCall {
     static constexpr BodyKind kKind = BodyKind::euc;
