@@ -4,10 +4,10 @@
 #include "metric_runner.hpp"
 #include "process_memory.hpp"
 
-#include "host/array_factory.hpp"
-#include "host/frontend/result_output.hpp"
-#include "rowmetric/entry.hpp"
-#include "rowmetric/host_api.hpp"
+#include "vornhost/array_factory.hpp"
+#include "result_output.hpp"
+#include "entry.hpp"
+#include "vorn/array_api.hpp"
 
 #include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
@@ -21,6 +21,7 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,7 +42,10 @@ constexpr const char* kUsage =
     "  --module          also time one call of huxFunction\n"
     "  --write-baseline  also time allocating and writing the result alone\n"
     "  --time-output DIR also time writing the result as hux-run --out does,\n"
-    "                    as text and as binary, to a new file in DIR\n";
+    "                    as text and as binary, to a new file in DIR\n"
+    "  --path NAME       time this path instead of the one the module chooses:\n"
+    "                    pairLoop, tileSweep, sharedRowSweep, denseInnerProducts\n"
+    "                    or mahalanobisSweep (to measure where one stops paying)\n";
 
 struct Options {
     std::string data;
@@ -49,6 +53,7 @@ struct Options {
     std::string param;
     std::string dump;
     std::string outputDir;
+    std::optional<rowmetric::Path> path;
     double exponent = 0.0;
     int runs = 5;
     std::vector<int> threads{1, 2};
@@ -109,6 +114,12 @@ Options parseOptions(int argc, char** argv) {
             o.writeBaseline = true;
         } else if (arg == "--time-output") {
             o.outputDir = next();
+        } else if (arg == "--path") {
+            const std::string name = next();
+            o.path = rowbench::pathNamed(name);
+            if (!o.path) {
+                throw std::invalid_argument("unknown path " + name);
+            }
         } else {
             throw std::invalid_argument("unknown option " + arg);
         }
@@ -212,23 +223,26 @@ int runBenchmark(const Options& o) {
     if (!o.param.empty()) {
         param = rowbench::readDoubles(o.param);
     }
-    rowbench::MetricInputs in;
+    rowmetric::PairInputs in;
     in.n = data.n;
-    in.m = data.m;
+    in.nvars = data.m;
     in.values = static_cast<const double*>(vornGetRealData(x.get()));
     in.rowIndex = vornGetRowIndices(x.get());
     in.colStart = vornGetColumnStarts(x.get());
     in.paramData = param.empty() ? nullptr : param.data();
     in.exponent = o.exponent;
-    const rowbench::MetricRunner run = rowbench::makeMetricRunner(o.metric, in);
+    const rowbench::MetricRunner run = rowbench::makeMetricRunner(o.metric, in, o.path);
+    const rowmetric::Path path = o.path ? *o.path : rowbench::chosenPath(o.metric, in);
     const std::uint64_t pairs = data.n < 2 ? 0 : data.n * (data.n - 1) / 2;
     const int maxThreads = *std::max_element(o.threads.begin(), o.threads.end());
 
-    std::printf("{\"metric\": \"%s\", \"m\": %llu, \"n\": %llu, \"stored\": %llu, \"pairs\": %llu",
-                o.metric.c_str(), static_cast<unsigned long long>(data.m),
-                static_cast<unsigned long long>(data.n),
-                static_cast<unsigned long long>(data.values.size()),
-                static_cast<unsigned long long>(pairs));
+    std::printf(
+        "{\"metric\": \"%s\", \"m\": %llu, \"n\": %llu, \"stored\": %llu, \"pairs\": %llu, "
+        "\"path\": \"%s\"",
+        o.metric.c_str(), static_cast<unsigned long long>(data.m),
+        static_cast<unsigned long long>(data.n),
+        static_cast<unsigned long long>(data.values.size()), static_cast<unsigned long long>(pairs),
+        rowmetric::pathName(path));
 
     if (o.check) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);

@@ -1,7 +1,6 @@
 #include "metric_runner.hpp"
 
-#include "rowmetric/pair_loop.hpp"
-#include "rowmetric/sweep_dispatch.hpp"
+#include "run_pairs.hpp"
 
 #include <stdexcept>
 
@@ -9,40 +8,62 @@ namespace rowbench {
 
 namespace {
 
-template <class Body>
-MetricRunner bind(Body body) {
-    return [body](double* out, Engine engine) {
-        Body b = body;
-        b.out = out;
-        if (engine == Engine::fast) {
-            rowmetric::runPairs(b);
-        } else {
-            rowmetric::runPairLoop(b);
-        }
-    };
+namespace rm = rowmetric;
+
+constexpr const char* kPathNames[rm::kPathCount] = {"pairLoop", "tileSweep", "sharedRowSweep",
+                                                    "denseInnerProducts", "mahalanobisSweep"};
+
+const rm::CodeEntry& codeEntry(const std::string& code) {
+    const rm::CodeEntry* entry = rm::findCode(code);
+    if (entry == nullptr) {
+        throw std::invalid_argument("unknown metric code \"" + code + "\"");
+    }
+    return *entry;
+}
+
+rm::MatrixShape shapeOf(const rm::PairInputs& in) {
+    return rm::measureMatrix(in.rowIndex, in.colStart, in.n);
 }
 
 }  // namespace
 
-MetricRunner makeMetricRunner(const std::string& code, const MetricInputs& in) {
-    namespace rm = rowmetric;
-    if (code == "euc") return bind(rm::EucBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
-    if (code == "sqe") return bind(rm::SqeBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
-    if (code == "seu")
-        return bind(rm::SeuBody{in.n, nullptr, in.values, in.rowIndex, in.colStart, in.paramData});
-    if (code == "cit") return bind(rm::CitBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
-    if (code == "min")
-        return bind(rm::MinBody{in.n, nullptr, in.values, in.rowIndex, in.colStart, in.exponent});
-    if (code == "cos" || code == "cor" || code == "spe")
-        return bind(rm::DotBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
-    if (code == "ham")
-        return bind(rm::HamBody{in.n, nullptr, in.values, in.rowIndex, in.colStart, in.m});
-    if (code == "jac") return bind(rm::JacBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
-    if (code == "che") return bind(rm::CheBody{in.n, nullptr, in.values, in.rowIndex, in.colStart});
-    if (code == "mah")
-        return bind(
-            rm::MahBody{in.n, nullptr, in.values, in.rowIndex, in.colStart, in.paramData, in.m});
-    throw std::invalid_argument("unknown metric code \"" + code + "\"");
+MetricRunner makeMetricRunner(const std::string& code, const rm::PairInputs& in,
+                              std::optional<rm::Path> forced) {
+    const rm::BodyKind kind = codeEntry(code).body;
+    if (forced && !rm::mayServe(kind, *forced)) {
+        throw std::invalid_argument(code + " cannot take the path " + rm::pathName(*forced));
+    }
+    if (forced == rm::Path::denseInnerProducts && !rm::fullyStored(shapeOf(in))) {
+        throw std::invalid_argument("denseInnerProducts needs a fully stored matrix");
+    }
+    MetricRunner runner;
+    rm::withBody(kind, in, [&](const auto& body) {
+        runner = [body, forced](double* out, Engine engine) {
+            auto b = body;
+            b.out = out;
+            if (engine == Engine::plain) {
+                rm::runPairLoop(b);
+            } else if (forced) {
+                rm::runPath(*forced, b, rm::measureMatrix(b.rowIndex, b.colStart, b.n));
+            } else {
+                rm::runPairs(b);
+            }
+        };
+    });
+    return runner;
+}
+
+rm::Path chosenPath(const std::string& code, const rm::PairInputs& in) {
+    return rm::choosePath(codeEntry(code).body, shapeOf(in));
+}
+
+std::optional<rm::Path> pathNamed(const std::string& name) {
+    for (std::size_t p = 0; p < rm::kPathCount; ++p) {
+        if (name == rm::pathName(static_cast<rm::Path>(p))) {
+            return static_cast<rm::Path>(p);
+        }
+    }
+    return std::nullopt;
 }
 
 }  // namespace rowbench

@@ -1,10 +1,11 @@
-#include "rowmetric/distfun.hpp"
+#include "distfun.hpp"
 
-#include "rowmetric/errors.hpp"
-#include "rowmetric/metric_code.hpp"
-#include "rowmetric/metric_dispatch.hpp"
-#include "rowmetric/pair_count.hpp"
-#include "rowmetric/parameter_size.hpp"
+#include "errors.hpp"
+#include "metric_bodies.hpp"
+#include "metric_registry.hpp"
+#include "pair_count.hpp"
+#include "parameter_size.hpp"
+#include "run_pairs.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -36,19 +37,21 @@ const vornArray* presentParameter(int inputCount, const vornArray** inputs) {
 
 void distfun(int, vornArray** outputs, int inputCount, const vornArray** inputs) {
     const vornArray* x = inputs[0];
-    PairInputs in{};
+    PairInputs in;
     in.values = static_cast<const double*>(vornGetRealData(x));
     in.rowIndex = vornGetRowIndices(x);
     in.colStart = vornGetColumnStarts(x);
     in.n = api::vornGetN(x);
     in.nvars = vornGetM(x);
 
-    const Metric metric = matchMetric(readCode(inputs[1]));
+    const CodeEntry* code = findCode(readCode(inputs[1]));
+    const ParameterRule rule =
+        code != nullptr ? bodyEntry(code->body).parameter : ParameterRule::none;
 
     // The exponent of "min" may be of any class; every other code's parameter
     // must share X's class, whether or not the code reads it.
     const vornArray* param = presentParameter(inputCount, inputs);
-    if (param != nullptr && metric == Metric::min) {
+    if (param != nullptr && rule == ParameterRule::exponent) {
         in.exponent = api::vornGetScalar(param);
     } else if (param != nullptr) {
         if (vornGetClassID(param) != vornGetClassID(x)) {
@@ -61,13 +64,13 @@ void distfun(int, vornArray** outputs, int inputCount, const vornArray** inputs)
     if (!pairs) {
         errors::raise(errors::OutputTooLarge{});
     }
-    if (metric == Metric::unknown) {
+    if (code == nullptr) {
         errors::raise(errors::UnknownMetric{});
     }
-    if (needsParameterData(metric) && param == nullptr) {
+    if (readsParameterData(rule) && param == nullptr) {
         errors::raise(errors::MissingParameter{});
     }
-    if (param != nullptr && !parameterSizeFits(metric, param, in.nvars)) {
+    if (param != nullptr && !parameterSizeFits(rule, param, in.nvars)) {
         errors::raise(errors::BadParameterSize{});
     }
 
@@ -76,7 +79,7 @@ void distfun(int, vornArray** outputs, int inputCount, const vornArray** inputs)
         return;
     }
     in.out = static_cast<double*>(vornGetRealData(outputs[0]));
-    runMetric(metric, in);
+    withBody(code->body, in, [](const auto& body) { runPairs(body); });
 }
 
 }  // namespace rowmetric

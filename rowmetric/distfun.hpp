@@ -2,7 +2,7 @@
 // code and the optional parameter, checks them, creates and fills the result.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
 namespace rowmetric {
 

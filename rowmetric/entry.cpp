@@ -1,7 +1,7 @@
-#include "rowmetric/entry.hpp"
+#include "entry.hpp"
 
-#include "rowmetric/distfun.hpp"
-#include "rowmetric/errors.hpp"
+#include "distfun.hpp"
+#include "errors.hpp"
 
 namespace {
 

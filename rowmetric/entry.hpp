@@ -2,7 +2,7 @@
 // host interface version the module was built against.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
 #include <cstdint>
 

@@ -2,8 +2,8 @@
 // procedures that hand an error to the host and throw it if the host returns.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
-#include "rowmetric/msg_ids.hpp"
+#include "vorn/error_api.hpp"
+#include "msg_ids.hpp"
 
 #include <exception>
 

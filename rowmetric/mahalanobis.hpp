@@ -11,25 +11,27 @@
 
 namespace rowmetric {
 
-// Collects d = x_i - x_j over the union of stored rows, in ascending row
-// order. A zero difference is kept: it still occupies its row of the union.
-// The two vectors are owned here, so they are released on every way out,
-// including a std::bad_alloc thrown while they grow.
-struct DifferenceVectorAction {
+// The walk's action that hands d = x_i - x_j over the union of stored rows,
+// in ascending row order, to sink.put(row, value): a for a row of column i
+// only, -b for a row of column j only, a - b for a row of both (kept when
+// zero: it still occupies its row of the union).
+template <class Sink>
+struct DifferenceWalk {
     static constexpr bool kVisitsTails = true;
+    Sink& sink;
+    void onlyInI(std::uint64_t r, double a) { sink.put(r, a); }
+    void onlyInJ(std::uint64_t r, double b) { sink.put(r, -b); }
+    void inBoth(std::uint64_t r, double a, double b) { sink.put(r, a - b); }
+};
+
+// The kernel's two growable arrays. They are owned here, so they are
+// released on every way out, including a std::bad_alloc thrown as they grow.
+struct GrowingDifference {
     std::vector<std::uint64_t> rows;
     std::vector<double> diffs;
-    void onlyInI(std::uint64_t r, double a) {
+    void put(std::uint64_t r, double v) {
         rows.push_back(r);
-        diffs.push_back(a);
-    }
-    void onlyInJ(std::uint64_t r, double b) {
-        rows.push_back(r);
-        diffs.push_back(-b);
-    }
-    void inBoth(std::uint64_t r, double a, double b) {
-        rows.push_back(r);
-        diffs.push_back(a - b);
+        diffs.push_back(v);
     }
 };
 
@@ -38,8 +40,9 @@ struct DifferenceVectorAction {
 inline double mahdist(const double* values, const std::uint64_t* rowIndex,
                       const std::uint64_t* colStart, std::uint64_t i, std::uint64_t j,
                       const double* invFactor, std::uint64_t nvars) {
-    DifferenceVectorAction d;
-    mergeWalk(values, rowIndex, colStart, i, j, d);
+    GrowingDifference d;
+    DifferenceWalk<GrowingDifference> walk{d};
+    mergeWalk(values, rowIndex, colStart, i, j, walk);
     if (d.rows.empty()) {
         return 0.0;
     }

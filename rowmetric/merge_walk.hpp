@@ -1,6 +1,8 @@
 // Forward merge of two compressed columns' ascending row lists: the one walk
-// every distance kernel is built on, parameterised by a per-metric action.
+// every distance kernel is built on, driven by a metric's policy.
 #pragma once
+
+#include "metric_policies.hpp"
 
 #include <cstdint>
 
@@ -47,6 +49,35 @@ inline void mergeWalk(const double* values, const std::uint64_t* rowIndex,
     for (; q < qEnd; ++q) {
         action.onlyInJ(rowIndex[q], values[q]);
     }
+}
+
+// The walk's action for a policy: each union row's term folded in turn.
+template <class Policy>
+struct FoldWalk {
+    static constexpr bool kVisitsTails = Policy::kLoneRows;
+    const Policy& policy;
+    typename Policy::Acc acc{};
+    void onlyInI(std::uint64_t r, double a) {
+        if constexpr (Policy::kLoneRows) {
+            Policy::fold(acc, policy.only(a, r));
+        }
+    }
+    void onlyInJ(std::uint64_t r, double b) {
+        if constexpr (Policy::kLoneRows) {
+            Policy::fold(acc, policy.only(b, r));
+        }
+    }
+    void inBoth(std::uint64_t r, double a, double b) { Policy::fold(acc, policy.both(a, b, r)); }
+};
+
+// The distance of columns i and j under a policy, by the merge walk.
+template <class Policy>
+inline double walkDistance(const Policy& policy, const double* values,
+                           const std::uint64_t* rowIndex, const std::uint64_t* colStart,
+                           std::uint64_t i, std::uint64_t j) {
+    FoldWalk<Policy> walk{policy};
+    mergeWalk(values, rowIndex, colStart, i, j, walk);
+    return policy.finish(walk.acc);
 }
 
 }  // namespace rowmetric

@@ -2,7 +2,7 @@
 // the host catalog "qualbox:pdisthux", laid out as the host's BaseMsgID.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/error_api.hpp"
 
 namespace qualbox::pdisthux {
 

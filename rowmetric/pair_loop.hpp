@@ -1,8 +1,8 @@
-// The parallel pair loop: ten metric bodies, one per kernel binding, each
-// filling observation i's block of the condensed output, run over 0..n-1 by TBB.
+// The parallel pair loop: the condensed output's order, one parallel loop for
+// every path, and the plain loop that runs a body for each observation.
 #pragma once
 
-#include "kernels.hpp"
+#include "path_counters.hpp"
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -42,153 +42,12 @@ void parallelForEach(std::uint64_t count, const PerIndex& perIndex) {
         tbb::auto_partitioner(), context);
 }
 
-// Writes the pairs (i, i+1) .. (i, n-1) to their contiguous block in
-// ascending j; the smaller index is always the kernel's first column.
-template <class PairDistance>
-inline void fillBlock(std::uint64_t n, double* out, std::uint64_t i, PairDistance distance) {
-    double* block = out + blockStart(i, n);
-    for (std::uint64_t j = i + 1; j < n; ++j) {
-        block[j - i - 1] = distance(j);
-    }
-}
-
-struct EucBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return eucdist(values, rowIndex, colStart, i, j, false);
-        });
-    }
-};
-
-struct SqeBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i,
-                  [&](std::uint64_t j) { return eucdist(values, rowIndex, colStart, i, j, true); });
-    }
-};
-
-struct SeuBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    const double* weights;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return seudist(values, rowIndex, colStart, i, j, weights);
-        });
-    }
-};
-
-struct CitBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i,
-                  [&](std::uint64_t j) { return citdist(values, rowIndex, colStart, i, j); });
-    }
-};
-
-struct MinBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    double exponent;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return mindist(values, rowIndex, colStart, i, j, exponent);
-        });
-    }
-};
-
-// Shared by the cosine, correlation and rank-correlation codes: the data
-// arrive already prepared, so all three are the same inner product.
-struct DotBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i,
-                  [&](std::uint64_t j) { return dotdist(values, rowIndex, colStart, i, j); });
-    }
-};
-
-struct HamBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    std::uint64_t nvars;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return hamdist(values, rowIndex, colStart, i, j, nvars);
-        });
-    }
-};
-
-struct JacBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i,
-                  [&](std::uint64_t j) { return jacdist(values, rowIndex, colStart, i, j); });
-    }
-};
-
-struct CheBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i,
-                  [&](std::uint64_t j) { return chedist(values, rowIndex, colStart, i, j); });
-    }
-};
-
-struct MahBody {
-    std::uint64_t n;
-    double* out;
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    const double* invFactor;
-    std::uint64_t nvars;
-    void operator()(std::uint64_t i) const {
-        fillBlock(n, out, i, [&](std::uint64_t j) {
-            return mahdist(values, rowIndex, colStart, i, j, invFactor, nvars);
-        });
-    }
-};
-
 // Runs body(i) for every i in 0..body.n-1. Each call owns a disjoint block of
 // the output, so nothing is locked and the result does not depend on how TBB
 // splits the range.
 template <class Body>
 void runPairLoop(const Body& body) {
+    countPathRun(Path::pairLoop);
     if (body.n == 0) {
         return;
     }

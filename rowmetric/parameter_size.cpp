@@ -1,4 +1,4 @@
-#include "rowmetric/parameter_size.hpp"
+#include "parameter_size.hpp"
 
 namespace rowmetric {
 
@@ -21,17 +21,18 @@ std::uint64_t denseElementCount(const vornArray* param) {
     return stored == elements ? elements : 0;
 }
 
-bool parameterSizeFits(Metric metric, const vornArray* param, std::uint64_t nvars) {
-    switch (metric) {
-        case Metric::seu:
+bool parameterSizeFits(ParameterRule rule, const vornArray* param, std::uint64_t nvars) {
+    switch (rule) {
+        case ParameterRule::weights:
             return denseElementCount(param) >= nvars;
-        case Metric::mah:
+        case ParameterRule::factor:
             return denseElementCount(param) >= saturatingProduct(nvars, nvars);
-        case Metric::min:
+        case ParameterRule::exponent:
             return shapeElementCount(param) == 1;
-        default:
+        case ParameterRule::none:
             return true;
     }
+    return true;
 }
 
 }  // namespace rowmetric

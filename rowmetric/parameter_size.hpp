@@ -2,8 +2,8 @@
 // whether that is enough for the metric that reads it.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
-#include "rowmetric/metric_code.hpp"
+#include "vorn/array_api.hpp"
+#include "metric_registry.hpp"
 
 #include <cstdint>
 
@@ -22,9 +22,9 @@ constexpr std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
 // element is stored, else 0 (its data hold just the stored entries).
 std::uint64_t denseElementCount(const vornArray* param);
 
-// Whether a present, non-empty third argument has the size the metric reads:
-// "seu" at least nvars weights, "mah" at least nvars*nvars matrix elements,
-// "min" exactly one exponent. Other metrics do not read it.
-bool parameterSizeFits(Metric metric, const vornArray* param, std::uint64_t nvars);
+// Whether a present, non-empty third argument has the size its rule reads: at
+// least nvars weights, at least nvars*nvars matrix elements, or exactly one
+// exponent. A rule that reads nothing fits any size.
+bool parameterSizeFits(ParameterRule rule, const vornArray* param, std::uint64_t nvars);
 
 }  // namespace rowmetric

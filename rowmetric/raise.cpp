@@ -1,4 +1,4 @@
-#include "rowmetric/errors.hpp"
+#include "errors.hpp"
 
 namespace qualbox::pdisthux {
 namespace {

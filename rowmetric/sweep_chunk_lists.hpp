@@ -11,7 +11,7 @@ namespace rowmetric {
 
 // One stored entry seen from its column chunk: its row, its value (needed
 // when the other column stores the same row), the term it adds when the
-// other column does not (a², |a|, ... as the metric defines), and its column
+// other column does not (the policy's `only`), and its column
 // relative to the chunk's first column.
 struct ChunkEntry {
     std::uint64_t row;
@@ -30,9 +30,9 @@ struct ChunkLists {
 
 // Walks the row index in slot order and deals each entry to its chunk: slot
 // order is (row, column) order, so every chunk receives its entries sorted.
-template <class Terms>
+template <class Policy>
 ChunkLists buildChunkLists(const RowIndex& index, const std::uint64_t* colStart,
-                           const MatrixShape& shape, std::uint64_t width, const Terms& terms) {
+                           const MatrixShape& shape, std::uint64_t width, const Policy& policy) {
     ChunkLists lists;
     lists.width = width;
     lists.entries.resize(shape.stored);
@@ -45,7 +45,7 @@ ChunkLists buildChunkLists(const RowIndex& index, const std::uint64_t* colStart,
         for (std::uint64_t s = index.rowStart[r]; s < index.rowStart[r + 1]; ++s) {
             const std::uint64_t col = index.column[s];
             const double v = index.value[s];
-            lists.entries[cursor[col / width]++] = ChunkEntry{r, v, terms.only(v, r), col % width};
+            lists.entries[cursor[col / width]++] = ChunkEntry{r, v, policy.only(v, r), col % width};
         }
     }
     return lists;

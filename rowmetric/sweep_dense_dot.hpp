@@ -2,30 +2,16 @@
 // row, as after the caller centres or ranks its data), by register tiles.
 #pragma once
 
-#include "kernels.hpp"
 #include "pair_loop.hpp"
 #include "sweep_isa.hpp"
-#include "sweep_row_index.hpp"
+#include "matrix_shape.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 namespace rowmetric {
-
-// Every column stores rows 0 .. rows-1: the stored count is rows times n
-// exactly, since rows ascend strictly within a column.
-inline bool fullyStored(const MatrixShape& shape) {
-    if (shape.n == 0 || shape.rows == 0) {
-        return false;
-    }
-    if (shape.rows > std::numeric_limits<std::uint64_t>::max() / shape.n) {
-        return false;
-    }
-    return shape.stored == shape.rows * shape.n;
-}
 
 namespace detail {
 
@@ -50,20 +36,20 @@ inline std::vector<double> buildPanels(const double* values, const std::uint64_t
     return panel;
 }
 
-// The sums of products of block columns a[0..3] with one panel: each of the
-// 32 sums receives a[b][r]·panel[r][lane] for r = 0, 1, ... in order, one
-// multiplication and one addition each, as dotdist adds them.
-template <int kUnused = 0>
-ROWMETRIC_ISA_CLONES void denseTile(const double* const* a, const double* panel, std::uint64_t rows,
-                                    PanelVector* acc) {
+// The folds of block columns a[0..3] with one panel: each of the 32 pairs
+// receives the policy's term of a[b][r] and panel[r][lane] for r = 0, 1, ...
+// in order, as the merge walk folds a pair whose rows are all shared.
+template <class Policy>
+ROWMETRIC_ISA_CLONES void denseTile(const Policy& policy, const double* const* a,
+                                    const double* panel, std::uint64_t rows, PanelVector* acc) {
     PanelVector s0 = {}, s1 = {}, s2 = {}, s3 = {};
     for (std::uint64_t r = 0; r < rows; ++r) {
         PanelVector b;
         std::memcpy(&b, panel + r * kDensePanel, sizeof b);
-        s0 = s0 + a[0][r] * b;
-        s1 = s1 + a[1][r] * b;
-        s2 = s2 + a[2][r] * b;
-        s3 = s3 + a[3][r] * b;
+        Policy::fold(s0, policy.both(a[0][r], b, r));
+        Policy::fold(s1, policy.both(a[1][r], b, r));
+        Policy::fold(s2, policy.both(a[2][r], b, r));
+        Policy::fold(s3, policy.both(a[3][r], b, r));
     }
     acc[0] = s0;
     acc[1] = s1;
@@ -73,15 +59,15 @@ ROWMETRIC_ISA_CLONES void denseTile(const double* const* a, const double* panel,
 
 }  // namespace detail
 
-// 1 - (sum of a·b over all rows), clamped at 0 above, for every pair of a
-// fully stored matrix. A NaN distance is recomputed by dotdist, because which
-// of two NaN operands an addition returns is the compiler's choice.
-inline void runDenseInnerProducts(const double* values, const std::uint64_t* rowIndex,
-                                  const std::uint64_t* colStart, const MatrixShape& shape,
-                                  double* out) {
+// Every pair of a fully stored matrix, where every row is shared. A NaN
+// distance is recomputed by the body's kernel.
+template <class Body>
+void runDenseInnerProducts(const Body& body, const MatrixShape& shape) {
+    countPathRun(Path::denseInnerProducts);
+    const auto policy = body.call.policy();
     const std::uint64_t n = shape.n;
     const std::uint64_t rows = shape.rows;
-    const std::vector<double> panels = detail::buildPanels(values, colStart, shape);
+    const std::vector<double> panels = detail::buildPanels(body.values, body.colStart, shape);
     const std::uint64_t blocks = (n + detail::kDenseBlock - 1) / detail::kDenseBlock;
 
     parallelForEach(blocks, [&](std::uint64_t blk) {
@@ -91,19 +77,17 @@ inline void runDenseInnerProducts(const double* values, const std::uint64_t* row
         // computed and never stored.
         const double* a[detail::kDenseBlock];
         for (std::uint64_t b = 0; b < detail::kDenseBlock; ++b) {
-            a[b] = values + colStart[i0 + std::min(b, lanes - 1)];
+            a[b] = body.values + body.colStart[i0 + std::min(b, lanes - 1)];
         }
         for (std::uint64_t p = (i0 + 1) / detail::kDensePanel; p * detail::kDensePanel < n; ++p) {
             detail::PanelVector acc[detail::kDenseBlock];
-            detail::denseTile(a, panels.data() + p * rows * detail::kDensePanel, rows, acc);
+            detail::denseTile(policy, a, panels.data() + p * rows * detail::kDensePanel, rows, acc);
             const std::uint64_t jEnd = std::min(n, (p + 1) * detail::kDensePanel);
             for (std::uint64_t b = 0; b < lanes; ++b) {
                 const std::uint64_t i = i0 + b;
                 for (std::uint64_t j = std::max(i + 1, p * detail::kDensePanel); j < jEnd; ++j) {
-                    const double sum = acc[b][j % detail::kDensePanel];
-                    const double d = sum > 1.0 ? 0.0 : 1.0 - sum;
-                    out[condensedPosition(i, j, n)] =
-                        d == d ? d : dotdist(values, rowIndex, colStart, i, j);
+                    const double d = policy.finish(acc[b][j % detail::kDensePanel]);
+                    body.out[condensedPosition(i, j, n)] = d == d ? d : body.distance(i, j);
                 }
             }
         }

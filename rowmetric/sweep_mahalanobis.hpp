@@ -5,6 +5,7 @@
 #include "mahalanobis.hpp"
 #include "merge_walk.hpp"
 #include "pair_loop.hpp"
+#include "path_thresholds.hpp"
 #include "sweep_isa.hpp"
 
 #include <tbb/enumerable_thread_specific.h>
@@ -19,15 +20,11 @@ namespace rowmetric {
 // Pairs whose quadratic forms are folded side by side: the final sum over k
 // is one dependent chain per pair, and interleaving several hides its latency.
 constexpr std::uint64_t kMahalanobisGroup = 8;
-// Up to this many variables U is copied row-major (at most 32 MiB) so that
-// t[k] += d_r·U(r, k) runs over contiguous memory; above it U is read in place.
-constexpr std::uint64_t kMaxTransposedVars = 2048;
 
 namespace detail {
 
 // The difference vector in walk order, written into caller-owned arrays.
 struct DifferenceInto {
-    static constexpr bool kVisitsTails = true;
     std::uint64_t* rows;
     double* diffs;
     std::uint64_t count = 0;
@@ -36,9 +33,6 @@ struct DifferenceInto {
         diffs[count] = v;
         ++count;
     }
-    void onlyInI(std::uint64_t r, double a) { put(r, a); }
-    void onlyInJ(std::uint64_t r, double b) { put(r, -b); }
-    void inBoth(std::uint64_t r, double a, double b) { put(r, a - b); }
 };
 
 // U(r, k) for r <= k: at rowMajor[r·stride + k] when U was copied, else at
@@ -119,26 +113,17 @@ struct MahalanobisScratch {
     MahalanobisScratch& operator=(const MahalanobisScratch&) = delete;
 };
 
-struct MahalanobisInputs {
-    const double* values;
-    const std::uint64_t* rowIndex;
-    const std::uint64_t* colStart;
-    std::uint64_t n;
-    double* out;
-    const double* invFactor;
-    UpperFactor u;
-};
-
 // The pairs (i, i+1) .. (i, n-1), in groups of kMahalanobisGroup. Below a
 // pair's first difference row every t[k] is exactly +0.0, and adding
 // +0.0·+0.0 to an accumulator that started at +0.0 leaves its bits
 // unchanged, so the sum over k starts at the group's smallest first row.
-ROWMETRIC_ISA_CLONES inline void fillMahalanobisBlock(const MahalanobisInputs& in,
-                                                      MahalanobisScratch& s, std::uint64_t i) {
-    const std::uint64_t n = in.n;
-    const std::uint64_t m = in.u.m;
-    const std::uint64_t stride = in.u.stride;
-    double* block = in.out + blockStart(i, n);
+template <class Body>
+ROWMETRIC_ISA_CLONES void fillMahalanobisBlock(const Body& body, const UpperFactor& u,
+                                               MahalanobisScratch& s, std::uint64_t i) {
+    const std::uint64_t n = body.n;
+    const std::uint64_t m = u.m;
+    const std::uint64_t stride = u.stride;
+    double* block = body.out + blockStart(i, n);
     for (std::uint64_t j0 = i + 1; j0 < n; j0 += kMahalanobisGroup) {
         const std::uint64_t group = std::min(kMahalanobisGroup, n - j0);
         bool empty[kMahalanobisGroup] = {};
@@ -150,13 +135,14 @@ ROWMETRIC_ISA_CLONES inline void fillMahalanobisBlock(const MahalanobisInputs& i
                 continue;
             }
             DifferenceInto d{s.rows.data(), s.diffs.data()};
-            mergeWalk(in.values, in.rowIndex, in.colStart, i, j0 + g, d);
+            DifferenceWalk<DifferenceInto> walk{d};
+            mergeWalk(body.values, body.rowIndex, body.colStart, i, j0 + g, walk);
             empty[g] = d.count == 0;
             if (empty[g]) {
                 continue;
             }
             kFrom = std::min(kFrom, std::min(d.rows[0], m));
-            accumulateForm(d.rows, d.diffs, d.count, in.u, t);
+            accumulateForm(d.rows, d.diffs, d.count, u, t);
         }
         double acc[kMahalanobisGroup] = {};
         const double* t = s.tStart;
@@ -168,22 +154,21 @@ ROWMETRIC_ISA_CLONES inline void fillMahalanobisBlock(const MahalanobisInputs& i
         }
         for (std::uint64_t g = 0; g < group; ++g) {
             const double d = empty[g] ? 0.0 : std::sqrt(acc[g]);
-            block[j0 + g - i - 1] =
-                d == d ? d
-                       : mahdist(in.values, in.rowIndex, in.colStart, i, j0 + g, in.invFactor, m);
+            block[j0 + g - i - 1] = d == d ? d : body.distance(i, j0 + g);
         }
     }
 }
 
 }  // namespace detail
 
-// invFactor: the nvars-by-nvars U in column-major order (upper triangle read).
-// A NaN distance is recomputed by mahdist: which of two NaN operands an
-// addition returns is the compiler's choice of operand order.
-inline void runMahalanobisSweep(const double* values, const std::uint64_t* rowIndex,
-                                const std::uint64_t* colStart, std::uint64_t n, double* out,
-                                const double* invFactor, std::uint64_t nvars) {
-    const std::uint64_t m = nvars;
+// The body's invFactor is the nvars-by-nvars U in column-major order (upper
+// triangle read). A NaN distance is recomputed by the body's kernel: which of
+// two NaN operands an addition returns is the compiler's choice of operand order.
+template <class Body>
+void runMahalanobisSweep(const Body& body) {
+    countPathRun(Path::mahalanobisSweep);
+    const double* invFactor = body.call.invFactor;
+    const std::uint64_t m = body.call.nvars;
     const std::uint64_t stride = detail::paddedLength(m);
     std::vector<double> transposed;
     detail::UpperFactor u{nullptr, invFactor, m, m};
@@ -199,15 +184,14 @@ inline void runMahalanobisSweep(const double* values, const std::uint64_t* rowIn
     }
 
     std::uint64_t longest = 0;
-    for (std::uint64_t c = 0; c < n; ++c) {
-        longest = std::max(longest, colStart[c + 1] - colStart[c]);
+    for (std::uint64_t c = 0; c < body.n; ++c) {
+        longest = std::max(longest, body.colStart[c + 1] - body.colStart[c]);
     }
     tbb::enumerable_thread_specific<detail::MahalanobisScratch> scratch(
         [longest, stride = u.stride] { return detail::MahalanobisScratch(longest, stride); });
-    const detail::MahalanobisInputs in{values, rowIndex, colStart, n, out, invFactor, u};
-
-    parallelForEach(n,
-                    [&](std::uint64_t i) { detail::fillMahalanobisBlock(in, scratch.local(), i); });
+    parallelForEach(body.n, [&](std::uint64_t i) {
+        detail::fillMahalanobisBlock(body, u, scratch.local(), i);
+    });
 }
 
 }  // namespace rowmetric

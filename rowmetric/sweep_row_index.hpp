@@ -2,40 +2,12 @@
 // row, its stored entries in ascending column order, and each entry's twin.
 #pragma once
 
+#include "matrix_shape.hpp"
+
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 namespace rowmetric {
-
-// Rows, columns and positions as the fast paths see them. A matrix whose
-// columns do not fit 32 bits, or whose row range is far larger than its
-// stored entries (a counting array over the rows would then dominate), is
-// left to the plain per-pair loop.
-struct MatrixShape {
-    std::uint64_t n = 0;       // columns (observations)
-    std::uint64_t rows = 0;    // one past the largest stored row
-    std::uint64_t stored = 0;  // stored entries
-};
-
-inline MatrixShape measureMatrix(const std::uint64_t* rowIndex, const std::uint64_t* colStart,
-                                 std::uint64_t n) {
-    MatrixShape shape;
-    shape.n = n;
-    shape.stored = colStart[n] - colStart[0];
-    for (std::uint64_t p = colStart[0]; p < colStart[n]; ++p) {
-        if (rowIndex[p] >= shape.rows) {
-            shape.rows = rowIndex[p] + 1;
-        }
-    }
-    return shape;
-}
-
-inline bool rowIndexAffordable(const MatrixShape& shape) {
-    constexpr std::uint64_t kRowSlack = std::uint64_t{1} << 22;
-    return shape.n < std::numeric_limits<std::uint32_t>::max() &&
-           shape.rows <= 8 * shape.stored + kRowSlack;
-}
 
 // The transpose of the matrix. Slot s (0 .. stored-1) is one stored entry in
 // row-major order: rows ascending, and within a row columns ascending.

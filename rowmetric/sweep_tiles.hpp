@@ -6,13 +6,13 @@
 #include "sweep_chunk_lists.hpp"
 #include "sweep_isa.hpp"
 #include "sweep_row_index.hpp"
-#include "sweep_terms.hpp"
 
 #include <tbb/enumerable_thread_specific.h>
 
 #include <algorithm>
 #include <cstring>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace rowmetric {
@@ -35,7 +35,7 @@ using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
 // unchanged: an accumulator that starts at +0.0 never becomes -0.0 (an exact
 // zero sum is +0.0 when rounding to nearest), x + (+0.0) is x for every other
 // x, NaN included, and max(x, +0.0) is x for x >= +0.0 and for NaN.
-template <class Terms>
+template <class Policy>
 inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes) {
     double* line = acc + e.lane * kLanes;
     const double t = e.term;
@@ -49,56 +49,56 @@ inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes)
     }
     LaneVector sums;
     std::memcpy(&sums, line, sizeof sums);
-    Terms::fold(sums, term);
+    Policy::fold(sums, term);
     std::memcpy(line, &sums, sizeof sums);
 }
 
 // Adds t to every kLanes-th element in [from, to): the columns of one lane.
-template <class Terms>
+template <class Policy>
 inline void foldLaneRun(double* lane, std::uint64_t from, std::uint64_t to, double t) {
     std::uint64_t jl = from;
     for (; jl + 4 <= to; jl += 4) {
-        Terms::fold(lane[jl * kLanes], t);
-        Terms::fold(lane[(jl + 1) * kLanes], t);
-        Terms::fold(lane[(jl + 2) * kLanes], t);
-        Terms::fold(lane[(jl + 3) * kLanes], t);
+        Policy::fold(lane[jl * kLanes], t);
+        Policy::fold(lane[(jl + 1) * kLanes], t);
+        Policy::fold(lane[(jl + 2) * kLanes], t);
+        Policy::fold(lane[(jl + 3) * kLanes], t);
     }
     for (; jl < to; ++jl) {
-        Terms::fold(lane[jl * kLanes], t);
+        Policy::fold(lane[jl * kLanes], t);
     }
 }
 
 // A row stored by block column e.lane: every chunk column receives the
 // single-column term, except those in [shared, sharedEnd) that store the
 // same row and receive the two-column term instead.
-template <class Terms>
+template <class Policy>
 inline void foldBlockEntry(double* acc, std::uint64_t width, const ChunkEntry& e,
                            const ChunkEntry* shared, const ChunkEntry* sharedEnd,
-                           const Terms& terms) {
+                           const Policy& policy) {
     double* lane = acc + e.lane;
     std::uint64_t jl = 0;
     for (; shared != sharedEnd; ++shared) {
-        foldLaneRun<Terms>(lane, jl, shared->lane, e.term);
+        foldLaneRun<Policy>(lane, jl, shared->lane, e.term);
         jl = shared->lane;
-        Terms::fold(lane[jl * kLanes], terms.both(e.value, shared->value, e.row));
+        Policy::fold(lane[jl * kLanes], policy.both(e.value, shared->value, e.row));
         ++jl;
     }
-    foldLaneRun<Terms>(lane, jl, width, e.term);
+    foldLaneRun<Policy>(lane, jl, width, e.term);
 }
 
 // Sweeps the block's and the chunk's entries together in ascending row
 // order. Every pair gets exactly one term per row of its union, and the rows
 // arrive in ascending order, as in the per-pair merge walk.
-template <class Terms>
+template <class Policy>
 ROWMETRIC_ISA_CLONES void sweepTile(const ChunkEntry* block, const ChunkEntry* blockEnd,
                                     const ChunkEntry* chunk, const ChunkEntry* chunkEnd,
-                                    std::uint64_t width, double* acc, const Terms& terms) {
+                                    std::uint64_t width, double* acc, const Policy& policy) {
     const ChunkEntry* q = chunk;
     const ChunkEntry* p = block;
     while (p != blockEnd) {
         const std::uint64_t row = p->row;
         for (; q != chunkEnd && q->row < row; ++q) {
-            foldChunkEntry<Terms>(acc, *q, 0);
+            foldChunkEntry<Policy>(acc, *q, 0);
         }
         const ChunkEntry* sharedEnd = q;
         while (sharedEnd != chunkEnd && sharedEnd->row == row) {
@@ -107,33 +107,32 @@ ROWMETRIC_ISA_CLONES void sweepTile(const ChunkEntry* block, const ChunkEntry* b
         unsigned blockLanes = 0;
         for (; p != blockEnd && p->row == row; ++p) {
             blockLanes |= 1u << p->lane;
-            foldBlockEntry(acc, width, *p, q, sharedEnd, terms);
+            foldBlockEntry(acc, width, *p, q, sharedEnd, policy);
         }
         for (; q != sharedEnd; ++q) {
-            foldChunkEntry<Terms>(acc, *q, blockLanes);
+            foldChunkEntry<Policy>(acc, *q, blockLanes);
         }
     }
     for (; q != chunkEnd; ++q) {
-        foldChunkEntry<Terms>(acc, *q, 0);
+        foldChunkEntry<Policy>(acc, *q, 0);
     }
 }
 
 // Writes the finished pairs (i, j), i < j, of one tile to the condensed
-// output; a NaN distance is recomputed by the kernel (see sweep_terms.hpp).
-template <class Terms>
-void storeTile(const double* acc, std::uint64_t n, double* out, std::uint64_t i0,
-               std::uint64_t lanes, std::uint64_t j0, std::uint64_t width, const Terms& terms,
-               const MatrixView& m) {
+// output; a NaN distance is recomputed by the body's kernel.
+template <class Body, class Policy>
+void storeTile(const double* acc, const Body& body, std::uint64_t i0, std::uint64_t lanes,
+               std::uint64_t j0, std::uint64_t width, const Policy& policy) {
     for (std::uint64_t b = 0; b < lanes; ++b) {
         const std::uint64_t i = i0 + b;
         const std::uint64_t jFirst = std::max(j0, i + 1);
         if (jFirst >= j0 + width) {
             continue;
         }
-        double* dst = out + condensedPosition(i, jFirst, n);
+        double* dst = body.out + condensedPosition(i, jFirst, body.n);
         for (std::uint64_t j = jFirst; j < j0 + width; ++j) {
-            const double d = terms.finish(acc[(j - j0) * kLanes + b]);
-            *dst++ = d == d ? d : terms.kernel(m, i, j);
+            const double d = policy.finish(acc[(j - j0) * kLanes + b]);
+            *dst++ = d == d ? d : body.distance(i, j);
         }
     }
 }
@@ -141,21 +140,22 @@ void storeTile(const double* acc, std::uint64_t n, double* out, std::uint64_t i0
 }  // namespace detail
 
 // All pairs of an order-dependent fold (sums of squares, of absolute values,
-// of powers, and the maximum), written to the condensed output `out`.
+// of powers, and the maximum) written to the body's condensed output.
 // Blocks of kLanes columns are spread over threads; each block sweeps every
 // chunk that holds a column to its right. Each pair is computed by one tile
 // in one fixed order, so the result does not depend on the thread count.
-template <class Terms>
-void runTileSweep(const double* values, const std::uint64_t* rowIndex,
-                  const std::uint64_t* colStart, const MatrixShape& shape, double* out,
-                  const Terms& terms) {
+template <class Body>
+void runTileSweep(const Body& body, const MatrixShape& shape) {
+    countPathRun(Path::tileSweep);
+    const auto policy = body.call.policy();
+    static_assert(std::is_same_v<typename decltype(policy)::Acc, double>);
     const std::uint64_t n = shape.n;
-    const RowIndex index = buildRowIndex(values, rowIndex, colStart, shape);
-    const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, terms);
-    const ChunkLists chunks = buildChunkLists(index, colStart, shape, kTileWidth, terms);
+    const std::uint64_t* colStart = body.colStart;
+    const RowIndex index = buildRowIndex(body.values, body.rowIndex, colStart, shape);
+    const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, policy);
+    const ChunkLists chunks = buildChunkLists(index, colStart, shape, kTileWidth, policy);
     const std::uint64_t base = colStart[0];
     const std::uint64_t blockCount = (n + kLanes - 1) / kLanes;
-    const MatrixView m{values, rowIndex, colStart};
 
     tbb::enumerable_thread_specific<std::vector<double>> scratch(
         [] { return std::vector<double>(kTileWidth * kLanes); });
@@ -170,8 +170,8 @@ void runTileSweep(const double* values, const std::uint64_t* rowIndex,
             const ChunkEntry* cBegin = chunks.entries.data() + (colStart[j0] - base);
             const ChunkEntry* cEnd = chunks.entries.data() + (colStart[j0 + width] - base);
             std::fill(acc, acc + width * kLanes, 0.0);
-            detail::sweepTile(bBegin, bEnd, cBegin, cEnd, width, acc, terms);
-            detail::storeTile(acc, n, out, i0, lanes, j0, width, terms, m);
+            detail::sweepTile(bBegin, bEnd, cBegin, cEnd, width, acc, policy);
+            detail::storeTile(acc, body, i0, lanes, j0, width, policy);
         }
     });
 }

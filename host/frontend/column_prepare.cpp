@@ -1,6 +1,6 @@
 // Column preparation: unit scaling, centring and average ranking, one column
 // at a time, each into a dense scratch column of M values.
-#include "host/frontend/column_prepare.hpp"
+#include "column_prepare.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // columns scaled, centred or ranked beforehand. This unit does that.
 #pragma once
 
-#include "host/frontend/matrix_market.hpp"
+#include "matrix_market.hpp"
 
 #include <optional>
 #include <string_view>

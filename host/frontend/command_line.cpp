@@ -1,8 +1,9 @@
 // Option parsing for hux-run: one pass over the arguments, each option
 // checked as it comes, then the checks that involve several of them.
-#include "host/frontend/command_line.hpp"
+#include "command_line.hpp"
 
-#include "host/frontend/column_prepare.hpp"
+#include "column_prepare.hpp"
+#include "metric_registry.hpp"
 
 #include <array>
 #include <charconv>
@@ -153,7 +154,7 @@ is written as one value per line ("%.17g").
            general, symmetric or skew-symmetric, the latter two expanded).
            Passed as a sparse double array; repeated entries are summed.
            Array files keep only their non-zero values in the sparse array.
-  CODE     metric code passed as text as it stands (e.g. euc, cos, mah).
+  CODE     metric code passed as text as it stands (see the list below).
   PARAM    a number (1 x 1) or a Matrix Market file (e.g. seu's weights,
            mah's matrix) passed as a dense double array. Text that reads
            as a number is a number: write ./3 for a file named 3.
@@ -180,6 +181,14 @@ Exit status: 0 success; 1 the module reported an error or the result could
 not be written; 2 bad command line, unreadable or malformed input file, or a
 module that needs another array interface.
 )";
+}
+
+std::string metricCodesText() {
+    std::string text = "\nMetric codes (x, y: the two columns; M: the number of rows):\n";
+    for (const rowmetric::CodeEntry& entry : rowmetric::kCodes) {
+        text += "  " + std::string(entry.code) + "  " + entry.summary + "\n";
+    }
+    return text;
 }
 
 }  // namespace huxrun

@@ -2,7 +2,7 @@
 // parser that checks them, and the help text.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
 #include <optional>
 #include <string>
@@ -39,5 +39,8 @@ std::variant<RunOptions, UsageError> parseCommandLine(const std::vector<std::str
 std::optional<double> parseNumber(std::string_view text);
 
 std::string usageText();
+
+// One line per metric code the module knows, from the module's own table.
+std::string metricCodesText();
 
 }  // namespace huxrun

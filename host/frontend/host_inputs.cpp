@@ -1,5 +1,5 @@
 // Host array builders for hux-run's inputs.
-#include "host/frontend/host_inputs.hpp"
+#include "host_inputs.hpp"
 
 #include <cstdint>
 #include <stdexcept>

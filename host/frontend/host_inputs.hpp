@@ -2,8 +2,8 @@
 // matrices: a sparse double array, or a dense array of a chosen class.
 #pragma once
 
-#include "host/array_factory.hpp"
-#include "host/frontend/matrix_market.hpp"
+#include "vornhost/array_factory.hpp"
+#include "matrix_market.hpp"
 
 #include <vector>
 

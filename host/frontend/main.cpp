@@ -1,17 +1,17 @@
 // hux-run: loads a module, builds its inputs from the command line and
 // Matrix Market files, calls it once and writes the result.
-#include "host/array_factory.hpp"
-#include "host/frontend/column_prepare.hpp"
-#include "host/frontend/command_line.hpp"
-#include "host/frontend/host_inputs.hpp"
-#include "host/frontend/matrix_market.hpp"
-#include "host/frontend/module_call.hpp"
-#include "host/frontend/module_library.hpp"
-#include "host/frontend/result_output.hpp"
+#include "vornhost/array_factory.hpp"
+#include "column_prepare.hpp"
+#include "command_line.hpp"
+#include "host_inputs.hpp"
+#include "matrix_market.hpp"
+#include "metric_registry.hpp"
+#include "module_call.hpp"
+#include "module_library.hpp"
+#include "result_output.hpp"
 
 #include <tbb/global_control.h>
 
-#include <array>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -29,17 +29,6 @@ constexpr int kExitBadInput = 2;
 int complain(int status, const std::string& text) {
     std::fprintf(stderr, "hux-run: %s\n", text.c_str());
     return status;
-}
-
-// The codes the module knows; it reads the first three characters only.
-bool isKnownCode(const std::string& code) {
-    constexpr std::array<std::string_view, 12> kCodes{"euc", "sqe", "seu", "cit", "min", "cos",
-                                                      "cor", "spe", "ham", "jac", "che", "mah"};
-    const std::string_view head = std::string_view(code).substr(0, 3);
-    for (const std::string_view known : kCodes) {
-        if (head == known) return true;
-    }
-    return false;
 }
 
 // Reads MATRIX, prepares it when asked, and builds the array the module gets.
@@ -121,7 +110,7 @@ int run(const RunOptions& options) {
         return complain(kExitCallFailed, *error);
     // A module may accept a code it does not know and return its result
     // unfilled; say so rather than let those values pass for distances.
-    if (options.code && !isKnownCode(*options.code)) {
+    if (options.code && rowmetric::findCode(*options.code) == nullptr) {
         complain(0, "warning: code '" + *options.code +
                         "' selects no metric; the result is left as created");
     }
@@ -138,7 +127,7 @@ int main(int argc, char** argv) {
     }
     const RunOptions& options = std::get<RunOptions>(parsed);
     if (options.help) {
-        std::fputs(usageText().c_str(), stdout);
+        std::fputs((usageText() + metricCodesText()).c_str(), stdout);
         return 0;
     }
     // Caps TBB for the whole process, the module's loops included, while the

@@ -1,6 +1,6 @@
 // Matrix Market reader: a line walker, a token splitter, the banner and size
 // checks, the entry loop, and the conversion of entries to compressed columns.
-#include "host/frontend/matrix_market.hpp"
+#include "matrix_market.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,9 @@
 // Calling a module and turning whatever comes back into a result or a
 // single error line.
-#include "host/frontend/module_call.hpp"
+#include "module_call.hpp"
 
-#include "host/error_log.hpp"
+#include "vorn/error_api.hpp"
+#include "vornhost/error_log.hpp"
 
 #include <algorithm>
 #include <exception>

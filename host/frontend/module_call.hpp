@@ -2,8 +2,8 @@
 // with every array the module created handed back to the host's ownership.
 #pragma once
 
-#include "host/array_factory.hpp"
-#include "host/frontend/module_library.hpp"
+#include "vornhost/array_factory.hpp"
+#include "module_library.hpp"
 
 #include <string>
 #include <vector>

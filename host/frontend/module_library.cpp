@@ -1,5 +1,5 @@
 // dlopen-based module loading and the interface version check.
-#include "host/frontend/module_library.hpp"
+#include "module_library.hpp"
 
 #include <dlfcn.h>
 

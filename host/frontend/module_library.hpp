@@ -2,7 +2,7 @@
 // way out; the two entry points are looked up and the interface checked.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
 #include <cstdint>
 #include <string>

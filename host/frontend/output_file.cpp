@@ -1,7 +1,7 @@
 // Opening --out: symbolic links are followed to the file they name, devices,
 // FIFOs and sockets are written in place, and regular files are replaced
 // through a temporary beside them.
-#include "host/frontend/output_file.hpp"
+#include "output_file.hpp"
 
 #include <fcntl.h>
 #include <sys/socket.h>

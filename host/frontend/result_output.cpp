@@ -1,10 +1,10 @@
 // Streaming a result: binary straight from the values on a little-endian
 // machine, text formatted block by block on TBB's threads and written in
 // order, with a fixed number of block buffers in flight.
-#include "host/frontend/result_output.hpp"
+#include "result_output.hpp"
 
-#include "host/frontend/output_file.hpp"
-#include "host/frontend/value_text.hpp"
+#include "output_file.hpp"
+#include "value_text.hpp"
 
 #include <tbb/parallel_pipeline.h>
 #include <unistd.h>

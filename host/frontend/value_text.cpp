@@ -1,6 +1,6 @@
 // One value per line in printf's "%.17g" form, through std::to_chars: its
 // general format with a precision is defined as that of printf's %g.
-#include "host/frontend/value_text.hpp"
+#include "value_text.hpp"
 
 #include <charconv>
 

@@ -3,8 +3,6 @@
 // are added in ascending row order, the order that fixes the rounding.
 #pragma once
 
-#include "sparse_input.hpp"
-
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -17,7 +15,10 @@ struct DenseColumn {
     std::vector<bool> stored;
 };
 
-inline DenseColumn densify(const SparseColumns& x, std::uint64_t col) {
+// Column `col` of any compressed-column matrix with rows, colStart, rowIndex
+// and values.
+template <class Matrix>
+DenseColumn densify(const Matrix& x, std::uint64_t col) {
     DenseColumn d{std::vector<double>(x.rows, 0.0), std::vector<bool>(x.rows, false)};
     for (std::uint64_t p = x.colStart[col]; p < x.colStart[col + 1]; ++p) {
         d.value[x.rowIndex[p]] = x.values[p];

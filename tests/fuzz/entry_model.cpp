@@ -8,25 +8,24 @@
 
 namespace fuzz {
 
-std::string selectedCode(const CallShape& call) {
+const rowmetric::CodeEntry* selectedCode(const CallShape& call) {
     if (!call.codeIsText) {
-        return "";
+        return nullptr;
     }
     // At most three characters and a NUL are read; all four bytes must match.
     std::array<char, 4> buffer{};
     std::memcpy(buffer.data(), call.codeText.data(),
                 std::min<std::size_t>(3, call.codeText.size()));
-    static const char* const codes[] = {"euc", "sqe", "seu", "cit", "min", "cos",
-                                        "cor", "spe", "ham", "jac", "che", "mah"};
-    for (const char* code : codes) {
-        if (std::memcmp(buffer.data(), code, 4) == 0) {
-            return code;
+    for (const rowmetric::CodeEntry& entry : rowmetric::kCodes) {
+        if (std::memcmp(buffer.data(), entry.code, 4) == 0) {
+            return &entry;
         }
     }
-    return "";
+    return nullptr;
 }
 
 std::string expectedErrorKey(const CallShape& call) {
+    using rowmetric::ParameterRule;
     if (call.inputCount < 2) {
         return "TooFewInputs";
     }
@@ -36,28 +35,30 @@ std::string expectedErrorKey(const CallShape& call) {
     if (!call.dataIsSparseDouble) {
         return "BadInputType";
     }
-    const std::string code = selectedCode(call);
+    const rowmetric::CodeEntry* code = selectedCode(call);
+    const ParameterRule rule =
+        code != nullptr ? rowmetric::bodyEntry(code->body).parameter : ParameterRule::none;
     const bool present = call.hasParameter && !call.parameterEmpty;
-    if (present && code != "min" && !call.parameterClassMatches) {
+    if (present && rule != ParameterRule::exponent && !call.parameterClassMatches) {
         return "MixedInputTypes";
     }
-    if (code.empty()) {
+    if (code == nullptr) {
         return "UnknownMetric";
     }
-    const bool readsData = code == "seu" || code == "mah";
+    const bool readsData = rule == ParameterRule::weights || rule == ParameterRule::factor;
     if (readsData && !present) {
         return "MissingParameter";
     }
     if (!present) {
         return "";
     }
-    if (code == "seu" && call.parameterDenseCount < call.nvars) {
+    if (rule == ParameterRule::weights && call.parameterDenseCount < call.nvars) {
         return "BadParameterSize";
     }
-    if (code == "mah" && call.parameterDenseCount < call.nvars * call.nvars) {
+    if (rule == ParameterRule::factor && call.parameterDenseCount < call.nvars * call.nvars) {
         return "BadParameterSize";
     }
-    if (code == "min" && call.parameterShapeCount != 1) {
+    if (rule == ParameterRule::exponent && call.parameterShapeCount != 1) {
         return "BadParameterSize";
     }
     return "";

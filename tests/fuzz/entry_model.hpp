@@ -1,7 +1,9 @@
-// What the module's entry point must do with a call, worked out independently
-// of its code: the error key the documented checks raise, in their order, or
-// no key when the call must succeed.
+// What the module's entry point must do with a call, worked out apart from its
+// code (only the table of codes and parameter rules is shared): the error key
+// the documented checks raise, in their order, or no key when the call must succeed.
 #pragma once
+
+#include "metric_registry.hpp"
 
 #include <cstdint>
 #include <string>
@@ -23,8 +25,8 @@ struct CallShape {
     std::uint64_t nvars = 0;
 };
 
-// The metric code the first three characters select, or "" for none.
-std::string selectedCode(const CallShape& call);
+// The metric code the first three characters select, or null for none.
+const rowmetric::CodeEntry* selectedCode(const CallShape& call);
 
 // "" when the call must succeed, else the key of the error it must raise.
 std::string expectedErrorKey(const CallShape& call);

@@ -9,10 +9,11 @@
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
 
-#include "host/array_factory.hpp"
-#include "host/error_log.hpp"
-#include "rowmetric/entry.hpp"
-#include "rowmetric/kernels.hpp"
+#include "vorn/error_api.hpp"
+#include "vornhost/array_factory.hpp"
+#include "vornhost/error_log.hpp"
+#include "entry.hpp"
+#include "metric_bodies.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -24,9 +25,6 @@ namespace {
 
 namespace api = matrix::detail::noninlined::vorn_array_api;
 using fuzz::ByteStream;
-
-const char* const kCodes[] = {"euc", "sqe", "seu", "cit", "min", "cos",
-                              "cor", "spe", "ham", "jac", "che", "mah"};
 
 const vornClassID kClasses[] = {vornClassDouble,  vornClassSingle, vornClassInt32,
                                 vornClassLogical, vornClassUint8,  vornClassInt64};
@@ -90,7 +88,9 @@ vornhost::ArrayPtr takeCode(ByteStream& in, fuzz::CallShape& call) {
         return vornhost::makeScalar(fuzz::takeDouble(in));
     }
     if (kind % 8 < 5) {
-        call.codeText = std::string(kCodes[fuzz::takeByte(in) % 12]) + fuzz::takeBytes(in, 6);
+        const auto& codes = rowmetric::kCodes;
+        call.codeText =
+            std::string(codes[fuzz::takeByte(in) % std::size(codes)].code) + fuzz::takeBytes(in, 6);
     } else {
         call.codeText = fuzz::takeBytes(in, 6);
     }
@@ -147,25 +147,24 @@ vornhost::ArrayPtr takeParameter(ByteStream& in, std::uint64_t nvars, fuzz::Call
     return vornhost::makeDense(other, rows, cols, values);
 }
 
-double pairDistance(const std::string& code, const vornArray* x, const vornArray* param,
-                    std::uint64_t i, std::uint64_t j) {
-    const auto* v = static_cast<const double*>(vornGetRealData(x));
-    const std::uint64_t* r = vornGetRowIndices(x);
-    const std::uint64_t* c = vornGetColumnStarts(x);
-    const std::uint64_t m = vornGetM(x);
-    const bool present = param != nullptr && !api::vornIsEmpty(param);
-    const auto* data = present ? static_cast<const double*>(vornGetRealData(param)) : nullptr;
-    if (code == "euc") return rowmetric::eucdist(v, r, c, i, j, false);
-    if (code == "sqe") return rowmetric::eucdist(v, r, c, i, j, true);
-    if (code == "seu") return rowmetric::seudist(v, r, c, i, j, data);
-    if (code == "cit") return rowmetric::citdist(v, r, c, i, j);
-    if (code == "min")
-        return rowmetric::mindist(v, r, c, i, j, present ? api::vornGetScalar(param) : 0.0);
-    if (code == "ham") return rowmetric::hamdist(v, r, c, i, j, m);
-    if (code == "jac") return rowmetric::jacdist(v, r, c, i, j);
-    if (code == "che") return rowmetric::chedist(v, r, c, i, j);
-    if (code == "mah") return rowmetric::mahdist(v, r, c, i, j, data, m);
-    return rowmetric::dotdist(v, r, c, i, j);
+// The call's body, its record filled as the documented call fills it.
+rowmetric::PairInputs bodyInputs(const rowmetric::CodeEntry& code, const vornArray* x,
+                                 const vornArray* param) {
+    rowmetric::PairInputs in;
+    in.n = api::vornGetN(x);
+    in.values = static_cast<const double*>(vornGetRealData(x));
+    in.rowIndex = vornGetRowIndices(x);
+    in.colStart = vornGetColumnStarts(x);
+    in.nvars = vornGetM(x);
+    if (param == nullptr || api::vornIsEmpty(param)) {
+        return in;
+    }
+    if (rowmetric::bodyEntry(code.body).parameter == rowmetric::ParameterRule::exponent) {
+        in.exponent = api::vornGetScalar(param);
+    } else {
+        in.paramData = static_cast<const double*>(vornGetRealData(param));
+    }
+    return in;
 }
 
 void checkResult(const fuzz::CallShape& call, const vornArray* x, const vornArray* param,
@@ -178,18 +177,20 @@ void checkResult(const fuzz::CallShape& call, const vornArray* x, const vornArra
     fuzz::check(vornGetM(result) == 1 && api::vornGetN(result) == pairs,
                 "the result is not 1 x N(N-1)/2");
     const auto* out = static_cast<const double*>(vornGetRealData(result));
-    const std::string code = fuzz::selectedCode(call);
-    std::uint64_t pos = 0;
-    for (std::uint64_t i = 0; i < n; ++i) {
-        for (std::uint64_t j = i + 1; j < n; ++j, ++pos) {
-            const double want = pairDistance(code, x, param, i, j);
-            if (!fuzz::sameBits(out[pos], want)) {
-                fuzz::fail(code + " pair (" + std::to_string(i) + ", " + std::to_string(j) +
-                           "): got " + fuzz::showDouble(out[pos]) + ", the kernel gives " +
-                           fuzz::showDouble(want));
+    const rowmetric::CodeEntry& code = *fuzz::selectedCode(call);
+    rowmetric::withBody(code.body, bodyInputs(code, x, param), [&](const auto& body) {
+        std::uint64_t pos = 0;
+        for (std::uint64_t i = 0; i < n; ++i) {
+            for (std::uint64_t j = i + 1; j < n; ++j, ++pos) {
+                const double want = body.distance(i, j);
+                if (!fuzz::sameBits(out[pos], want)) {
+                    fuzz::fail(std::string(code.code) + " pair (" + std::to_string(i) + ", " +
+                               std::to_string(j) + "): got " + fuzz::showDouble(out[pos]) +
+                               ", the kernel gives " + fuzz::showDouble(want));
+                }
             }
         }
-    }
+    });
 }
 
 void checkRaised(const std::string& identifier, const std::string& expectedKey, vornArray* slot) {
@@ -233,9 +234,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // FUZZ_TRACE=1 prints each call's expected outcome, to see what a corpus covers.
     static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
     if (trace) {
+        const rowmetric::CodeEntry* code = fuzz::selectedCode(call);
         std::fprintf(stderr, "outcome %s code %s\n",
                      expectedKey.empty() ? "ok" : expectedKey.c_str(),
-                     fuzz::selectedCode(call).c_str());
+                     code != nullptr ? code->code : "");
     }
     vornhost::takeReportedErrors();
     try {

@@ -2,17 +2,17 @@
 // infinities, signed and explicit zeros, empty columns) through every kernel,
 // against the naive dense reference, bit for bit, both pair orders; then every
 // metric body through the parallel pair loop and the fast paths (runPairs)
-// against the per-pair kernels.
+// against the per-pair kernels, with the path that ran the one chosen.
 #include "dense_reference.hpp"
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
 
-#include "rowmetric/kernels.hpp"
-#include "rowmetric/pair_loop.hpp"
-#include "rowmetric/sweep_dispatch.hpp"
+#include "kernels.hpp"
+#include "run_pairs.hpp"
 
 #include <tbb/global_control.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -76,27 +76,47 @@ void compare(const KernelResults& got, const KernelResults& want, const std::str
     }
 }
 
-// Runs one body over all columns, through the plain pair loop and through the
-// fast-path dispatcher, and checks every condensed slot against the kernel
-// called directly for that pair.
-template <class Body, class Kernel>
-void checkBody(Body body, std::vector<double>& out, Kernel kernel, const char* name) {
+// The first code that selects a body, to name it in messages.
+std::string codeOf(rowmetric::BodyKind kind) {
+    for (const rowmetric::CodeEntry& entry : rowmetric::kCodes) {
+        if (entry.body == kind) {
+            return entry.code;
+        }
+    }
+    return "?";
+}
+
+// Runs one body over all columns, through the plain pair loop and through
+// runPairs, and checks every condensed slot against the body's kernel called
+// directly for that pair, and that runPairs ran the path choosePath picks.
+template <class Body>
+void checkBody(Body body, std::vector<double>& out) {
     const std::uint64_t n = body.n;
+    const std::string name = codeOf(decltype(body.call)::kKind);
+    body.out = out.data();
     for (const bool fast : {false, true}) {
         out.assign(out.size(), -12345.0);
         if (fast) {
+            const rowmetric::Path chosen =
+                rowmetric::choosePath(decltype(body.call)::kKind,
+                                      rowmetric::measureMatrix(body.rowIndex, body.colStart, n));
+            std::atomic<std::uint64_t>& runs = rowmetric::pathRuns(chosen);
+            const std::uint64_t before = runs.load();
             rowmetric::runPairs(body);
+            if (runs.load() != before + 1) {
+                fuzz::fail(name + ": runPairs did not run the path choosePath picked");
+            }
         } else {
             rowmetric::runPairLoop(body);
         }
         for (std::uint64_t i = 0; i < n; ++i) {
             for (std::uint64_t j = i + 1; j < n; ++j) {
                 const std::uint64_t pos = rowmetric::condensedPosition(i, j, n);
-                const double want = kernel(i, j);
+                const double want = body.distance(i, j);
                 if (!fuzz::sameBits(out[pos], want)) {
-                    fuzz::fail(std::string(name) + (fast ? " fast path" : " pair loop") +
-                               ": pair (" + std::to_string(i) + ", " + std::to_string(j) +
-                               ") gives " + fuzz::showDouble(out[pos]) + ", the kernel " +
+                    fuzz::fail(name + (fast ? " fast path" : " pair loop") + ": pair (" +
+                               std::to_string(i) + ", " + std::to_string(j) + ") gives " +
+                               fuzz::showDouble(out[pos]) + ", the kernel " +
                                fuzz::showDouble(want));
                 }
             }
@@ -105,42 +125,19 @@ void checkBody(Body body, std::vector<double>& out, Kernel kernel, const char* n
 }
 
 void checkBodies(const SparseColumns& x, const Parameters& p) {
-    const std::uint64_t n = x.cols;
-    std::vector<double> out(n * (n - (n > 0)) / 2);
-    double* o = out.data();
-    const double* v = x.values.data();
-    const std::uint64_t* r = x.rowIndex.data();
-    const std::uint64_t* c = x.colStart.data();
-    const double* w = p.weights.data();
-    const double* u = p.invFactor.data();
-    const std::uint64_t m = x.rows;
-    using namespace rowmetric;
-    checkBody(
-        EucBody{n, o, v, r, c}, out, [&](auto i, auto j) { return eucdist(v, r, c, i, j, false); },
-        "euc");
-    checkBody(
-        SqeBody{n, o, v, r, c}, out, [&](auto i, auto j) { return eucdist(v, r, c, i, j, true); },
-        "sqe");
-    checkBody(
-        SeuBody{n, o, v, r, c, w}, out, [&](auto i, auto j) { return seudist(v, r, c, i, j, w); },
-        "seu");
-    checkBody(
-        CitBody{n, o, v, r, c}, out, [&](auto i, auto j) { return citdist(v, r, c, i, j); }, "cit");
-    checkBody(
-        MinBody{n, o, v, r, c, p.exponent}, out,
-        [&](auto i, auto j) { return mindist(v, r, c, i, j, p.exponent); }, "min");
-    checkBody(
-        DotBody{n, o, v, r, c}, out, [&](auto i, auto j) { return dotdist(v, r, c, i, j); }, "dot");
-    checkBody(
-        HamBody{n, o, v, r, c, m}, out, [&](auto i, auto j) { return hamdist(v, r, c, i, j, m); },
-        "ham");
-    checkBody(
-        JacBody{n, o, v, r, c}, out, [&](auto i, auto j) { return jacdist(v, r, c, i, j); }, "jac");
-    checkBody(
-        CheBody{n, o, v, r, c}, out, [&](auto i, auto j) { return chedist(v, r, c, i, j); }, "che");
-    checkBody(
-        MahBody{n, o, v, r, c, u, m}, out,
-        [&](auto i, auto j) { return mahdist(v, r, c, i, j, u, m); }, "mah");
+    std::vector<double> out(x.cols * (x.cols - (x.cols > 0)) / 2);
+    for (const rowmetric::BodyEntry& entry : rowmetric::kBodies) {
+        rowmetric::PairInputs in;
+        in.n = x.cols;
+        in.values = x.values.data();
+        in.rowIndex = x.rowIndex.data();
+        in.colStart = x.colStart.data();
+        in.exponent = p.exponent;
+        in.paramData = entry.parameter == rowmetric::ParameterRule::weights ? p.weights.data()
+                                                                            : p.invFactor.data();
+        in.nvars = x.rows;
+        rowmetric::withBody(entry.kind, in, [&](const auto& body) { checkBody(body, out); });
+    }
 }
 
 }  // namespace

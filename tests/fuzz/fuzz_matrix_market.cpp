@@ -6,8 +6,8 @@
 #include "fuzz_check.hpp"
 #include "market_limits.hpp"
 
-#include "host/array_factory.hpp"
-#include "host/frontend/matrix_market.hpp"
+#include "vornhost/array_factory.hpp"
+#include "matrix_market.hpp"
 
 #include <cstdint>
 #include <cstdio>

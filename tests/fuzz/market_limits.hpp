@@ -2,7 +2,7 @@
 // target and the dump tool whose output the SciPy oracle checks.
 #pragma once
 
-#include "host/frontend/matrix_market.hpp"
+#include "matrix_market.hpp"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 // zeros and subnormals arrive exactly.
 #include "market_limits.hpp"
 
-#include "host/frontend/matrix_market.hpp"
+#include "matrix_market.hpp"
 
 #include <algorithm>
 #include <cinttypes>

@@ -13,8 +13,7 @@
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
 
-#include "rowmetric/kernels.hpp"
-#include "rowmetric/pair_loop.hpp"
+#include "metric_bodies.hpp"
 
 #include <sanitizer/tsan_interface.h>
 #include <tbb/global_control.h>
@@ -99,13 +98,15 @@ struct Tally {
     std::size_t failures = 0;
 };
 
-template <class Body, class Kernel>
-void checkBody(const char* name, Body body, std::vector<double>& out, Kernel kernel, Tally& tally) {
+template <class Body>
+void checkBody(Body body, std::vector<double>& out, Tally& tally) {
     const std::uint64_t n = body.n;
+    const int kind = static_cast<int>(decltype(body.call)::kKind);
+    body.out = out.data();
     std::vector<double> expected(out.size());
     for (std::uint64_t i = 0; i < n; ++i) {
         for (std::uint64_t j = i + 1; j < n; ++j) {
-            expected[rowmetric::condensedPosition(i, j, n)] = kernel(i, j);
+            expected[rowmetric::condensedPosition(i, j, n)] = body.distance(i, j);
         }
     }
     for (int threads : {2, 4, 8}) {
@@ -117,7 +118,8 @@ void checkBody(const char* name, Body body, std::vector<double>& out, Kernel ker
             for (std::size_t p = 0; p < out.size(); ++p) {
                 if (!fuzz::sameBits(out[p], expected[p])) {
                     ++tally.failures;
-                    std::fprintf(stderr, "%s at %d threads: slot %zu differs\n", name, threads, p);
+                    std::fprintf(stderr, "body %d at %d threads: slot %zu differs\n", kind, threads,
+                                 p);
                     break;
                 }
             }
@@ -126,9 +128,8 @@ void checkBody(const char* name, Body body, std::vector<double>& out, Kernel ker
 }
 
 void checkAllBodies(const SparseColumns& x, Tally& tally) {
-    const std::uint64_t n = x.cols;
     const std::uint64_t m = x.rows;
-    std::vector<double> out(n * (n - (n > 0)) / 2);
+    std::vector<double> out(x.cols * (x.cols - (x.cols > 0)) / 2);
     std::vector<double> weights(m, 0.5);
     std::vector<double> u(m * m, 0.0);
     for (std::uint64_t k = 0; k < m; ++k) {
@@ -137,43 +138,18 @@ void checkAllBodies(const SparseColumns& x, Tally& tally) {
             u[k - 1 + k * m] = -0.25;
         }
     }
-    double* o = out.data();
-    const double* v = x.values.data();
-    const std::uint64_t* r = x.rowIndex.data();
-    const std::uint64_t* c = x.colStart.data();
-    const double* w = weights.data();
-    const double* f = u.data();
-    using namespace rowmetric;
-    checkBody(
-        "euc", EucBody{n, o, v, r, c}, out,
-        [&](auto i, auto j) { return eucdist(v, r, c, i, j, false); }, tally);
-    checkBody(
-        "sqe", SqeBody{n, o, v, r, c}, out,
-        [&](auto i, auto j) { return eucdist(v, r, c, i, j, true); }, tally);
-    checkBody(
-        "seu", SeuBody{n, o, v, r, c, w}, out,
-        [&](auto i, auto j) { return seudist(v, r, c, i, j, w); }, tally);
-    checkBody(
-        "cit", CitBody{n, o, v, r, c}, out, [&](auto i, auto j) { return citdist(v, r, c, i, j); },
-        tally);
-    checkBody(
-        "min", MinBody{n, o, v, r, c, 3.0}, out,
-        [&](auto i, auto j) { return mindist(v, r, c, i, j, 3.0); }, tally);
-    checkBody(
-        "dot", DotBody{n, o, v, r, c}, out, [&](auto i, auto j) { return dotdist(v, r, c, i, j); },
-        tally);
-    checkBody(
-        "ham", HamBody{n, o, v, r, c, m}, out,
-        [&](auto i, auto j) { return hamdist(v, r, c, i, j, m); }, tally);
-    checkBody(
-        "jac", JacBody{n, o, v, r, c}, out, [&](auto i, auto j) { return jacdist(v, r, c, i, j); },
-        tally);
-    checkBody(
-        "che", CheBody{n, o, v, r, c}, out, [&](auto i, auto j) { return chedist(v, r, c, i, j); },
-        tally);
-    checkBody(
-        "mah", MahBody{n, o, v, r, c, f, m}, out,
-        [&](auto i, auto j) { return mahdist(v, r, c, i, j, f, m); }, tally);
+    for (const rowmetric::BodyEntry& entry : rowmetric::kBodies) {
+        rowmetric::PairInputs in;
+        in.n = x.cols;
+        in.values = x.values.data();
+        in.rowIndex = x.rowIndex.data();
+        in.colStart = x.colStart.data();
+        in.exponent = 3.0;
+        in.paramData =
+            entry.parameter == rowmetric::ParameterRule::weights ? weights.data() : u.data();
+        in.nvars = m;
+        rowmetric::withBody(entry.kind, in, [&](const auto& body) { checkBody(body, out, tally); });
+    }
 }
 
 }  // namespace

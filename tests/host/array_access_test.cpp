@@ -1,6 +1,6 @@
 // The module-facing array functions: text reading, pending dimensions, the
 // extended class path and creation of result arrays.
-#include "host/array_factory.hpp"
+#include "vornhost/array_factory.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Dense arrays of every numeric class: conversion from doubles (rounding,
 // saturation, NaN) and reading the first element back as a double.
-#include "host/array_factory.hpp"
+#include "vornhost/array_factory.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The host error library as a module uses it: message identifiers, the
 // exception template's texts and identifiers, and the host's error record.
-#include "host/error_log.hpp"
-#include "rowmetric/host_api.hpp"
+#include "vornhost/error_log.hpp"
+#include "vorn/error_api.hpp"
 
 #include <boost/exception/get_error_info.hpp>
 #include <boost/exception/info.hpp>

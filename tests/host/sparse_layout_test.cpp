@@ -1,6 +1,6 @@
 // Sparse builders: valid layouts are taken over as given, and every kind of
 // broken compressed-column structure is refused with a message naming it.
-#include "host/array_factory.hpp"
+#include "vornhost/array_factory.hpp"
 
 #include <gtest/gtest.h>
 

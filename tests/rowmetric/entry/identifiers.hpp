@@ -2,7 +2,7 @@
 // what is raised with these literals, never with text built from a key type.
 #pragma once
 
-#include "rowmetric/errors.hpp"
+#include "errors.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "module_call.hpp"
 
-#include "rowmetric/entry.hpp"
+#include "entry.hpp"
 
 namespace entrytest {
 

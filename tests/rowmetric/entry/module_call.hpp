@@ -2,10 +2,10 @@
 // calls huxFunction, recording what reached the host and what was thrown.
 #pragma once
 
-#include "host/array_factory.hpp"
-#include "host/error_log.hpp"
+#include "vornhost/array_factory.hpp"
+#include "vornhost/error_log.hpp"
 #include "identifiers.hpp"
-#include "rowmetric/errors.hpp"
+#include "errors.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The shared module as the host loads it: only its two entry points are
 // visible, and its exceptions are caught by the host's and standard types.
-#include "host/array_factory.hpp"
-#include "host/error_log.hpp"
-#include "rowmetric/msg_ids.hpp"
+#include "vornhost/array_factory.hpp"
+#include "vornhost/error_log.hpp"
+#include "msg_ids.hpp"
 
 #include <gtest/gtest.h>
 

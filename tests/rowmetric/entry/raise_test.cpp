@@ -1,8 +1,8 @@
 // The eight error keys: identifiers, the exception classes and the raise
 // procedure's hand-over to the host before it throws.
-#include "host/error_log.hpp"
+#include "vornhost/error_log.hpp"
 #include "identifiers.hpp"
-#include "rowmetric/errors.hpp"
+#include "errors.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // the result's shape, and how the arguments are read.
 #include "module_call.hpp"
 
-#include "rowmetric/entry.hpp"
-#include "rowmetric/kernels.hpp"
+#include "entry.hpp"
+#include "kernels.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // without the product wrapping and before anything is allocated.
 #include "module_call.hpp"
 
-#include "rowmetric/pair_count.hpp"
+#include "pair_count.hpp"
 
 #include <gtest/gtest.h>
 

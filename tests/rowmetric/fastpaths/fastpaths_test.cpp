@@ -1,41 +1,69 @@
-// Every fast path against the plain per-pair loop: the condensed outputs must
-// agree bit for bit, on awkward data, at 1, 2 and 8 threads.
-#include "random_matrix.hpp"
-
-#include "rowmetric/pair_loop.hpp"
-#include "rowmetric/sweep_dispatch.hpp"
+// Every fast path against the plain per-pair loop, bit for bit, on awkward
+// data, at 1, 2 and 8 threads; choosePath's decisions on characteristic
+// shapes; and the path runPairs runs is the one choosePath picked.
+#include "run_pairs.hpp"
+#include "sparse_matrices.hpp"
 
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>
 
 #include <cstdint>
 #include <cstring>
-#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
 namespace {
 
-using fastpathtest::Csc;
-using fastpathtest::randomCsc;
-using fastpathtest::Values;
+using rmtest::Csc;
+using rmtest::randomCsc;
+using rmtest::Values;
 namespace rm = rowmetric;
+using rm::BodyKind;
+using rm::MatrixShape;
+using rm::Path;
 
 constexpr int kThreadCounts[] = {1, 2, 8};
 
 std::uint64_t pairCount(std::uint64_t n) { return n < 2 ? 0 : n * (n - 1) / 2; }
 
-// Runs `run` on a body whose output is a fresh buffer pre-filled with a
-// marker, so a pair left unwritten shows up as a difference.
+// A matrix with the parameters every body may read.
+struct Data {
+    Csc m;
+    std::vector<double> weights;
+    std::vector<double> upper;
+    double exponent = 0.0;
+
+    rm::PairInputs inputsFor(BodyKind kind) const {
+        return rmtest::inputsFor(kind, m, exponent, weights, upper);
+    }
+};
+
+// Zero weight at row 0: 0·inf terms become NaN on every path alike.
+Data withParameters(Csc m, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> unit(-0.5, 2.0);
+    std::vector<double> w(m.rows);
+    for (double& x : w) {
+        x = unit(rng);
+    }
+    if (!w.empty()) {
+        w[0] = 0.0;
+    }
+    const std::uint64_t rows = m.rows;
+    return Data{std::move(m), std::move(w), rmtest::randomUpperFactor(rows, seed), 0.0};
+}
+
+// Runs `run` on the body with a fresh output pre-filled with a marker, so a
+// pair left unwritten shows up as a difference.
 template <class Body, class Run>
-std::vector<double> evaluate(Body body, std::uint64_t n, Run run) {
-    std::vector<double> out(pairCount(n) + 1, -12345.0);
+std::vector<double> evaluate(Body body, const Run& run) {
+    std::vector<double> out(pairCount(body.n) + 1, -12345.0);
     body.out = out.data();
     run(body);
     return out;
 }
 
-// Index of the first element whose bits differ, or -1.
 long firstDifference(const std::vector<double>& a, const std::vector<double>& b) {
     for (std::size_t k = 0; k < a.size(); ++k) {
         if (std::memcmp(&a[k], &b[k], sizeof(double)) != 0) {
@@ -45,49 +73,67 @@ long firstDifference(const std::vector<double>& a, const std::vector<double>& b)
     return -1;
 }
 
-// The plain loop at one thread is the reference; `run` (runPairs unless
-// given) must match it at every thread count.
-template <class Body, class Run>
-void expectSameBitsFrom(const Body& body, const std::string& what, Run fastRun) {
+// Takes (and clears) how often each path ran since the last call.
+std::vector<std::uint64_t> takePathRuns() {
+    std::vector<std::uint64_t> runs;
+    for (std::size_t p = 0; p < rm::kPathCount; ++p) {
+        runs.push_back(rm::pathRuns(static_cast<Path>(p)).exchange(0));
+    }
+    return runs;
+}
+
+// Paths that can run on this matrix at all, whether or not they pay.
+bool applies(Path path, const MatrixShape& shape) {
+    if (path == Path::denseInnerProducts) {
+        return rm::fullyStored(shape);
+    }
+    if (path == Path::tileSweep || path == Path::sharedRowSweep) {
+        return rm::rowIndexAffordable(shape);
+    }
+    return true;
+}
+
+// The plain loop at one thread is the reference. Every fast path the body's
+// metric may take and that can run on the matrix (forced, whether chosen or
+// not), and runPairs itself, must match it at every thread count; runPairs
+// must run exactly the one path choosePath picks.
+template <class Body>
+void expectEveryPathSameBits(const Body& body, const std::string& what) {
     std::vector<double> reference;
     {
         tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
-        reference = evaluate(body, body.n, [](const auto& b) { rm::runPairLoop(b); });
+        reference = evaluate(body, [](const Body& b) { rm::runPairLoop(b); });
     }
-    for (int threads : kThreadCounts) {
-        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
-        const std::vector<double> fast = evaluate(body, body.n, fastRun);
-        ASSERT_EQ(fast.size(), reference.size());
-        const long at = firstDifference(reference, fast);
-        EXPECT_EQ(at, -1) << what << " at " << threads << " threads: pair " << at << " is "
-                          << fast[at < 0 ? 0 : at] << ", kernel gives "
-                          << reference[at < 0 ? 0 : at];
+    constexpr BodyKind kind = decltype(body.call)::kKind;
+    const MatrixShape shape = rm::measureMatrix(body.rowIndex, body.colStart, body.n);
+    const Path chosen = rm::choosePath(kind, shape);
+    auto check = [&](const std::string& how, const auto& run) {
+        for (int threads : kThreadCounts) {
+            tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
+            const std::vector<double> fast = evaluate(body, run);
+            const long at = firstDifference(reference, fast);
+            EXPECT_EQ(at, -1) << what << ", " << how << ", " << threads << " threads: pair " << at
+                              << " is " << fast[at < 0 ? 0 : at] << ", the kernel gives "
+                              << reference[at < 0 ? 0 : at];
+        }
+    };
+    for (Path path : rm::bodyEntry(kind).fastPaths) {
+        if (path != Path::pairLoop && applies(path, shape)) {
+            check(rm::pathName(path), [&](const Body& b) { rm::runPath(path, b, shape); });
+        }
     }
-}
-
-template <class Body>
-void expectSameBits(const Body& body, const std::string& what) {
-    expectSameBitsFrom(body, what, [](const auto& b) { rm::runPairs(b); });
-}
-
-// The shared-row sweeps called directly, whether or not runPairs would
-// choose them for this matrix.
-template <class Body, class Sweep>
-void expectSweepSameBits(const Body& body, const std::string& what, Sweep sweep) {
-    expectSameBitsFrom(body, what, [&sweep](const Body& b) {
-        const rm::MatrixShape shape = rm::measureMatrix(b.rowIndex, b.colStart, b.n);
-        const rm::RowIndex index = rm::buildRowIndex(b.values, b.rowIndex, b.colStart, shape);
-        sweep(b, shape, index);
+    check("runPairs", [&](const Body& b) {
+        takePathRuns();
+        rm::runPairs(b);
+        std::vector<std::uint64_t> expected(rm::kPathCount, 0);
+        expected[static_cast<std::size_t>(chosen)] = 1;
+        EXPECT_EQ(takePathRuns(), expected) << what << ": the path run is not the one chosen";
     });
 }
 
-void expectInnerProductSweep(const rm::DotBody& body, const std::string& what) {
-    expectSameBits(body, what);
-    expectSweepSameBits(
-        body, what + " (sweep)",
-        [](const rm::DotBody& b, const rm::MatrixShape& shape, const rm::RowIndex& index) {
-            rm::runInnerProductSweep(b.values, b.rowIndex, b.colStart, shape, index, b.out);
-        });
+void expectSameBits(const Data& d, BodyKind kind, const std::string& what) {
+    rm::withBody(kind, d.inputsFor(kind),
+                 [&](const auto& body) { expectEveryPathSameBits(body, what); });
 }
 
 struct Shape {
@@ -109,72 +155,40 @@ std::string describe(const Shape& s) {
            std::to_string(s.density);
 }
 
-// Matrices here are small enough for the row index, so runPairs takes the
-// fast path and the comparison really tests it.
-void requireFastPathApplies(const Csc& m) {
-    const rm::MatrixShape shape = rm::measureMatrix(m.rowIndex.data(), m.colStart.data(), m.cols());
-    ASSERT_TRUE(rm::rowIndexAffordable(shape));
-}
-
-template <class Body>
-Body bodyOn(const Csc& m) {
-    Body body{};
-    body.n = m.cols();
-    body.values = m.values.data();
-    body.rowIndex = m.rowIndex.data();
-    body.colStart = m.colStart.data();
-    return body;
-}
-
-std::vector<double> randomWeights(std::uint64_t rows, std::uint64_t seed) {
-    std::mt19937_64 rng(seed);
-    std::uniform_real_distribution<double> unit(-0.5, 2.0);
-    std::vector<double> w(rows);
-    for (double& x : w) {
-        x = unit(rng);
-    }
-    if (!w.empty()) {
-        w[0] = 0.0;  // a zero weight: 0·inf terms become NaN in both paths
-    }
-    return w;
-}
-
-TEST(OrderedFolds, SumsOfSquaresMatchTheKernel) {
+TEST(OrderedFolds, MatchTheKernel) {
     for (const Shape& s : kShapes) {
-        const Csc m = randomCsc(s.rows, s.cols, s.density, s.seed);
-        requireFastPathApplies(m);
-        expectSameBits(bodyOn<rm::EucBody>(m), "euc " + describe(s));
-        expectSameBits(bodyOn<rm::SqeBody>(m), "sqe " + describe(s));
-        const std::vector<double> w = randomWeights(m.rows, s.seed);
-        rm::SeuBody seu = bodyOn<rm::SeuBody>(m);
-        seu.weights = w.data();
-        expectSameBits(seu, "seu " + describe(s));
-    }
-}
-
-TEST(OrderedFolds, AbsoluteSumsPowersAndMaximumMatchTheKernel) {
-    for (const Shape& s : kShapes) {
-        const Csc m = randomCsc(s.rows, s.cols, s.density, s.seed + 100);
-        requireFastPathApplies(m);
-        expectSameBits(bodyOn<rm::CitBody>(m), "cit " + describe(s));
-        expectSameBits(bodyOn<rm::CheBody>(m), "che " + describe(s));
+        Data d = withParameters(randomCsc(s.rows, s.cols, s.density, s.seed), s.seed);
+        for (BodyKind kind :
+             {BodyKind::euc, BodyKind::sqe, BodyKind::seu, BodyKind::cit, BodyKind::che}) {
+            expectSameBits(d, kind, describe(s));
+        }
         for (double p : {3.0, 0.5, 1.0, 0.0, -1.5}) {
-            rm::MinBody body = bodyOn<rm::MinBody>(m);
-            body.exponent = p;
-            expectSameBits(body, "min p=" + std::to_string(p) + " " + describe(s));
+            d.exponent = p;
+            expectSameBits(d, BodyKind::min, "p=" + std::to_string(p) + " " + describe(s));
         }
     }
 }
 
 TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp) {
     for (const Shape& s : kShapes) {
-        const Csc raw = randomCsc(s.rows, s.cols, s.density, s.seed + 200);
-        requireFastPathApplies(raw);
-        expectInnerProductSweep(bodyOn<rm::DotBody>(raw), "dot raw " + describe(s));
+        const Data raw = withParameters(randomCsc(s.rows, s.cols, s.density, s.seed + 200), 0);
+        expectSameBits(raw, BodyKind::dot, "raw " + describe(s));
         // Finite unit columns put many sums at or just around 1.0.
-        const Csc unit = fastpathtest::unitColumns(
-            randomCsc(s.rows, s.cols, s.density, s.seed + 300, Values::binary));
-        expectInnerProductSweep(bodyOn<rm::DotBody>(unit), "dot unit " + describe(s));
+        const Data unit = withParameters(
+            rmtest::unitColumns(randomCsc(s.rows, s.cols, s.density, s.seed + 300, Values::binary)),
+            0);
+        expectSameBits(unit, BodyKind::dot, "unit " + describe(s));
+    }
+}
+
+TEST(SharedRowSweeps, DifferCountsMatchTheKernel) {
+    for (const Shape& s : kShapes) {
+        for (Values kind : {Values::wild, Values::binary}) {
+            const Data d =
+                withParameters(randomCsc(s.rows, s.cols, s.density, s.seed + 400, kind), 0);
+            expectSameBits(d, BodyKind::ham, describe(s));
+            expectSameBits(d, BodyKind::jac, describe(s));
+        }
     }
 }
 
@@ -185,103 +199,136 @@ TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp) {
 TEST(DenseInnerProducts, MatchTheKernel) {
     const Shape dense[] = {{40, 17, 1.0, 7}, {1, 9, 1.0, 8}, {3, 2, 1.0, 9}, {64, 37, 1.0, 10}};
     for (const Shape& s : dense) {
-        const Csc raw = fastpathtest::denseCsc(s.rows, s.cols, s.seed + 600);
-        const rm::MatrixShape shape =
-            rm::measureMatrix(raw.rowIndex.data(), raw.colStart.data(), raw.cols());
-        ASSERT_TRUE(rm::fullyStored(shape)) << describe(s);
-        expectSameBits(bodyOn<rm::DotBody>(raw), "dense dot raw " + describe(s));
+        const Data raw = withParameters(rmtest::denseCsc(s.rows, s.cols, s.seed + 600), 0);
+        const MatrixShape shape =
+            rm::measureMatrix(raw.m.rowIndex.data(), raw.m.colStart.data(), raw.m.cols());
+        EXPECT_EQ(rm::choosePath(BodyKind::dot, shape), Path::denseInnerProducts) << describe(s);
+        expectSameBits(raw, BodyKind::dot, "dense raw " + describe(s));
         for (const Values kind : {Values::binary, Values::finite}) {
-            const Csc unit = fastpathtest::unitColumns(
-                fastpathtest::denseCsc(s.rows, s.cols, s.seed + 700, kind));
-            expectSameBits(bodyOn<rm::DotBody>(unit), "dense dot unit " + describe(s));
+            const Data unit = withParameters(
+                rmtest::unitColumns(rmtest::denseCsc(s.rows, s.cols, s.seed + 700, kind)), 0);
+            expectSameBits(unit, BodyKind::dot, "dense unit " + describe(s));
         }
-    }
-    const Csc sparse = randomCsc(30, 45, 0.5, 11);
-    EXPECT_FALSE(rm::fullyStored(
-        rm::measureMatrix(sparse.rowIndex.data(), sparse.colStart.data(), sparse.cols())));
-}
-
-TEST(SharedRowSweeps, DifferCountsMatchTheKernel) {
-    for (const Shape& s : kShapes) {
-        for (Values kind : {Values::wild, Values::binary}) {
-            const Csc m = randomCsc(s.rows, s.cols, s.density, s.seed + 400, kind);
-            requireFastPathApplies(m);
-            rm::HamBody ham = bodyOn<rm::HamBody>(m);
-            ham.nvars = s.rows;
-            expectSameBits(ham, "ham " + describe(s));
-            expectSameBits(bodyOn<rm::JacBody>(m), "jac " + describe(s));
-            expectSweepSameBits(
-                ham, "ham (sweep) " + describe(s),
-                [](const rm::HamBody& b, const rm::MatrixShape& shape, const rm::RowIndex& index) {
-                    rm::runCountSweep(b.values, b.rowIndex, b.colStart, shape, index, b.out,
-                                      rm::CountDistance::hamming, b.nvars);
-                });
-            expectSweepSameBits(
-                bodyOn<rm::JacBody>(m), "jac (sweep) " + describe(s),
-                [](const rm::JacBody& b, const rm::MatrixShape& shape, const rm::RowIndex& index) {
-                    rm::runCountSweep(b.values, b.rowIndex, b.colStart, shape, index, b.out,
-                                      rm::CountDistance::jaccard, 0);
-                });
-        }
-    }
-}
-
-// Sparse columns share few rows and take the sweep; fully stored columns
-// share every row, where the merge walk is as cheap, and keep the pair loop.
-TEST(SharedRowSweeps, ChosenOnlyWhereTheyMakeFewerSteps) {
-    const Csc sparse = randomCsc(2000, 300, 0.01, 16);
-    const Csc dense = randomCsc(50, 300, 1.0, 17);
-    for (const auto& [m, expected] : {std::pair{&sparse, true}, std::pair{&dense, false}}) {
-        const rm::MatrixShape shape =
-            rm::measureMatrix(m->rowIndex.data(), m->colStart.data(), m->cols());
-        const rm::RowIndex index =
-            rm::buildRowIndex(m->values.data(), m->rowIndex.data(), m->colStart.data(), shape);
-        EXPECT_EQ(rm::sharedRowSweepPays(index, shape), expected);
     }
 }
 
 TEST(Mahalanobis, QuadraticFormsMatchTheKernel) {
     for (const Shape& s : kShapes) {
-        const Csc m = randomCsc(s.rows, s.cols, s.density, s.seed + 500);
-        const std::vector<double> u = fastpathtest::randomUpperFactor(s.rows, s.seed);
-        rm::MahBody body = bodyOn<rm::MahBody>(m);
-        body.invFactor = u.data();
-        body.nvars = s.rows;
-        expectSameBits(body, "mah " + describe(s));
+        const Data d = withParameters(randomCsc(s.rows, s.cols, s.density, s.seed + 500), s.seed);
+        expectSameBits(d, BodyKind::mah, describe(s));
     }
 }
 
 TEST(Mahalanobis, FactorTooLargeToCopyIsReadInPlace) {
     const std::uint64_t rows = rm::kMaxTransposedVars + 3;
-    const Csc m = randomCsc(rows, 7, 0.002, 11);
-    const std::vector<double> u = fastpathtest::randomUpperFactor(rows, 12);
-    rm::MahBody body = bodyOn<rm::MahBody>(m);
-    body.invFactor = u.data();
-    body.nvars = rows;
-    expectSameBits(body, "mah with a large factor");
+    const Data d = withParameters(randomCsc(rows, 7, 0.002, 11), 12);
+    expectSameBits(d, BodyKind::mah, "mah with a large factor");
 }
 
 TEST(EdgeCases, NoPairsAndEmptyColumns) {
-    const Csc none = randomCsc(5, 0, 0.5, 13);
-    expectSameBits(bodyOn<rm::EucBody>(none), "euc without observations");
-    const Csc empty = randomCsc(5, 30, 0.0, 14);
-    expectSameBits(bodyOn<rm::EucBody>(empty), "euc of empty columns");
-    expectSameBits(bodyOn<rm::CheBody>(empty), "che of empty columns");
-    expectSameBits(bodyOn<rm::JacBody>(empty), "jac of empty columns (NaN)");
-    expectSameBits(bodyOn<rm::DotBody>(empty), "dot of empty columns");
-    rm::MinBody min = bodyOn<rm::MinBody>(empty);
-    min.exponent = 2.0;
-    expectSameBits(min, "min of empty columns");
+    const Data none = withParameters(randomCsc(5, 0, 0.5, 13), 0);
+    expectSameBits(none, BodyKind::euc, "no observations");
+    Data empty = withParameters(randomCsc(5, 30, 0.0, 14), 0);
+    empty.exponent = 2.0;
+    for (const rm::BodyEntry& entry : rm::kBodies) {
+        expectSameBits(empty, entry.kind, "empty columns");
+    }
 }
 
 // Rows spread over a range far beyond the stored entries: the row index is
 // not built, and runPairs must still give the kernels' bits.
 TEST(EdgeCases, SparseRowRangeFallsBackToThePairLoop) {
-    const Csc m = randomCsc(50, 40, 0.1, 15, Values::wild, std::uint64_t{1} << 36);
-    const rm::MatrixShape shape = rm::measureMatrix(m.rowIndex.data(), m.colStart.data(), m.cols());
+    const Data d{randomCsc(50, 40, 0.1, 15, Values::wild, std::uint64_t{1} << 36), {}, {}, 0.0};
+    const MatrixShape shape =
+        rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), d.m.cols());
     EXPECT_FALSE(rm::rowIndexAffordable(shape));
-    expectSameBits(bodyOn<rm::EucBody>(m), "euc over a sparse row range");
-    expectSameBits(bodyOn<rm::JacBody>(m), "jac over a sparse row range");
+    EXPECT_EQ(shape.sameRowPairs, 0) << "rows counted over a range too wide for it";
+    expectSameBits(d, BodyKind::euc, "euc over a sparse row range");
+    expectSameBits(d, BodyKind::jac, "jac over a sparse row range");
+}
+
+// Shapes as measureMatrix gives them: n columns, rows, stored entries and
+// pairs of entries that share a row.
+MatrixShape shapeOf(std::uint64_t n, std::uint64_t rows, std::uint64_t stored,
+                    long double sameRowPairs) {
+    return MatrixShape{n, rows, stored, sameRowPairs};
+}
+
+// Row r stored by c_r columns adds c_r(c_r - 1)/2 pairs; empty rows add none.
+TEST(PathChoice, MeasuresHowEntriesShareRows) {
+    Csc m;  // row 0 in 3 columns, row 1 in 2, row 3 in 1, row 5 in 2
+    for (const std::vector<std::uint64_t>& rows :
+         {std::vector<std::uint64_t>{0, 1, 5}, {0, 3}, {0, 1}, {5}}) {
+        for (std::uint64_t r : rows) {
+            m.rowIndex.push_back(r);
+            m.values.push_back(1.0);
+        }
+        m.colStart.push_back(m.values.size());
+    }
+    const MatrixShape shape = rm::measureMatrix(m.rowIndex.data(), m.colStart.data(), m.cols());
+    EXPECT_EQ(shape.n, 4u);
+    EXPECT_EQ(shape.rows, 6u);
+    EXPECT_EQ(shape.stored, 8u);
+    EXPECT_EQ(shape.sameRowPairs, 3 + 1 + 0 + 1);
+}
+
+// The decisions on characteristic shapes, each named after the data it
+// stands for. A decision that changes here changes which code runs.
+TEST(PathChoice, DecisionsOnCharacteristicShapes) {
+    // Text-like: 20000 rows, 5000 columns of 100 entries, rows drawn evenly.
+    const MatrixShape text = shapeOf(5000, 20000, 500000, 20000 * (25.0L * 24 / 2));
+    // Centred or ranked: every column stores all 2000 rows.
+    const MatrixShape full = shapeOf(2000, 2000, 2000 * 2000, 2000 * (2000.0L * 1999 / 2));
+    // As many entries as `text`, all in 100 rows that every column stores.
+    const MatrixShape skewed = shapeOf(5000, 20000, 500000, 100 * (5000.0L * 4999 / 2));
+    // 0/1 data, 400 rows by 1500 columns, 60 % filled evenly.
+    const MatrixShape filled = shapeOf(1500, 400, 360000, 400 * (900.0L * 899 / 2));
+    // A row range 2^36 wide over few entries.
+    const MatrixShape wideRows = shapeOf(40, std::uint64_t{1} << 36, 200, 0);
+    const struct {
+        const char* name;
+        MatrixShape shape;
+        BodyKind metric;
+        Path expected;
+    } cases[] = {
+        {"text euc", text, BodyKind::euc, Path::tileSweep},
+        {"text min", text, BodyKind::min, Path::tileSweep},
+        {"text cos", text, BodyKind::dot, Path::sharedRowSweep},
+        {"text jac", text, BodyKind::jac, Path::sharedRowSweep},
+        {"text mah", text, BodyKind::mah, Path::mahalanobisSweep},
+        {"full cor", full, BodyKind::dot, Path::denseInnerProducts},
+        {"full euc", full, BodyKind::euc, Path::tileSweep},
+        {"full ham", full, BodyKind::ham, Path::pairLoop},
+        {"60 % filled jac", filled, BodyKind::jac, Path::sharedRowSweep},
+        {"60 % filled cos", filled, BodyKind::dot, Path::sharedRowSweep},
+        {"skewed ham", skewed, BodyKind::ham, Path::pairLoop},
+        {"skewed cos", skewed, BodyKind::dot, Path::pairLoop},
+        {"wide rows euc", wideRows, BodyKind::euc, Path::pairLoop},
+        {"wide rows cos", wideRows, BodyKind::dot, Path::pairLoop},
+        {"wide rows mah", wideRows, BodyKind::mah, Path::mahalanobisSweep},
+        {"one column mah", shapeOf(1, 10, 5, 0), BodyKind::mah, Path::pairLoop},
+        {"no columns euc", shapeOf(0, 0, 0, 0), BodyKind::euc, Path::pairLoop},
+        {"2^32 columns euc", shapeOf(std::numeric_limits<std::uint32_t>::max(), 10, 1u << 30, 0),
+         BodyKind::euc, Path::pairLoop},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rm::choosePath(c.metric, c.shape), c.expected) << c.name;
+    }
+}
+
+// The bounds themselves, at the last shape that still takes the fast path
+// and the first that does not.
+TEST(PathChoice, ThresholdsAreInclusive) {
+    const std::uint64_t stored = 1000;
+    const std::uint64_t widest = rm::kRowRangePerEntry * stored + rm::kRowRangeSlack;
+    EXPECT_EQ(rm::choosePath(BodyKind::euc, shapeOf(50, widest, stored, 0)), Path::tileSweep);
+    EXPECT_EQ(rm::choosePath(BodyKind::euc, shapeOf(50, widest + 1, stored, 0)), Path::pairLoop);
+
+    const long double walkSteps = 49.0L * stored;
+    const long double atShare = walkSteps / rm::kSharedRowStepShare;
+    EXPECT_EQ(rm::choosePath(BodyKind::jac, shapeOf(50, 100, stored, atShare)),
+              Path::sharedRowSweep);
+    EXPECT_EQ(rm::choosePath(BodyKind::jac, shapeOf(50, 100, stored, atShare + 1)), Path::pairLoop);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Tests of the Matrix Market reader: what valid files become, and the line
 // number and reason given for each kind of malformed file.
-#include "host/frontend/matrix_market.hpp"
+#include "matrix_market.hpp"
 
 #include <gtest/gtest.h>
 

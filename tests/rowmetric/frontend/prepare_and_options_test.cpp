@@ -1,7 +1,7 @@
 // Tests of the column preparation for cos, cor and spe, and of hux-run's
 // command-line parsing.
-#include "host/frontend/column_prepare.hpp"
-#include "host/frontend/command_line.hpp"
+#include "column_prepare.hpp"
+#include "command_line.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Tests of hux-run's result writing: the text of every kind of double is
 // byte for byte what printf's "%.17g" gives, and a streamed result holds
 // exactly the values, in order, whatever the block boundaries and threads.
-#include "host/frontend/result_output.hpp"
-#include "host/frontend/value_text.hpp"
+#include "result_output.hpp"
+#include "value_text.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

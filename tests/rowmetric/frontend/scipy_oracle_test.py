@@ -6,9 +6,11 @@ Usage: scipy_oracle_test.py HUX_RUN ROWMETRIC_SO
 Random sparse matrices (fixed seeds, several shapes, some empty columns) are
 written as Matrix Market files; every metric's output must agree with
 scipy.spatial.distance.pdist on the densified matrix with the columns as
-observations (pdist(X.T)), to a relative 1e-12.
+observations (pdist(X.T)), to a relative 1e-12. Every code hux-run --help
+lists must be among those checked.
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -22,6 +24,7 @@ from scipy.spatial.distance import pdist
 HUX_RUN, MODULE = sys.argv[1], sys.argv[2]
 REL_TOL = 1e-12
 failures = []
+checked_codes = set()
 
 
 def fail(message):
@@ -54,7 +57,14 @@ def hux(*args):
     return result.returncode, result.stdout, result.stderr.decode()
 
 
+def listed_codes():
+    """The codes hux-run --help lists, from the module's own table."""
+    text = subprocess.run([HUX_RUN, "--help"], capture_output=True, text=True, timeout=60).stdout
+    return re.findall(r"^  ([a-z]{3})  ", text.partition("Metric codes")[2], re.M)
+
+
 def run_values(*args):
+    checked_codes.add(args[1][:3])
     rc, out, err = hux(*args)
     if rc != 0:
         fail(f"hux-run {' '.join(args)} exited {rc}: {err.strip()}")
@@ -206,6 +216,11 @@ def main():
         check_explicit_zeros(workdir)
     finally:
         shutil.rmtree(workdir)
+    listed = listed_codes()
+    if not listed:
+        fail("hux-run --help lists no metric codes")
+    for code in sorted(set(listed) - checked_codes):
+        fail(f"code {code} is listed by hux-run --help but has no oracle check")
     if failures:
         print(f"0 passed, {len(failures)} failed")
         return 1

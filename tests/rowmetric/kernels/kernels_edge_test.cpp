@@ -1,7 +1,7 @@
 // Hand-built cases for the kernels: a worked two-entry example, empty columns,
 // the Minkowski p = 0 limit, the inner-product clamp, and NaN/infinity handling.
-#include "rowmetric/kernels.hpp"
-#include "sparse_fixture.hpp"
+#include "kernels.hpp"
+#include "sparse_matrices.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace kerneltest;
+using namespace rmtest;
 using namespace rowmetric;
 
 // Calls the kernels on columns 0 and 1 of a matrix built from column lists.

@@ -1,7 +1,6 @@
 // The parallel pair loop: condensed placement, every position written once,
 // identical bits at any thread count, and exceptions passed back to the caller.
-#include "rowmetric/pair_loop.hpp"
-#include "sparse_fixture.hpp"
+#include "sparse_matrices.hpp"
 
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>
@@ -16,7 +15,7 @@
 
 namespace {
 
-using namespace kerneltest;
+using namespace rmtest;
 using namespace rowmetric;
 
 // A NaN with a payload no kernel produces, to spot positions never written.
@@ -39,28 +38,20 @@ std::vector<double> runBody(const std::function<void(double*)>& run, std::uint64
 }
 
 struct LoopData {
-    Csc m = randomCsc(40, 300, 2024, false);
+    Csc m = randomCsc(40, 300, 0.3, 2024, Values::finite);
     std::vector<double> weights = std::vector<double>(40, 0.5);
-    std::vector<double> upper;
-    LoopData() {
-        std::mt19937_64 rng(7);
-        std::uniform_real_distribution<double> unit(-1.0, 1.0);
-        upper.resize(40 * 40);
-        for (double& u : upper) {
-            u = unit(rng);
-        }
-    }
+    std::vector<double> upper = randomUpperFactor(40, 7);
 };
 
-// Runs one body type over the data, at thread limits 1, 2 and 8 and twice at
-// each, and checks every run against a serial kernel call per pair.
-template <class Body, class Kernel>
-void checkBody(const LoopData& d, Body body, Kernel kernel) {
-    const std::uint64_t n = d.m.cols();
+// Runs one body over the data, at thread limits 1, 2 and 8 and twice at
+// each, and checks every run against its kernel called one pair at a time.
+template <class Body>
+void checkBody(Body body) {
+    const std::uint64_t n = body.n;
     std::vector<double> expected(n * (n - 1) / 2);
     for (std::uint64_t i = 0; i < n; ++i) {
         for (std::uint64_t j = i + 1; j < n; ++j) {
-            expected[condensedPosition(i, j, n)] = kernel(i, j);
+            expected[condensedPosition(i, j, n)] = body.distance(i, j);
         }
     }
     for (int threads : {1, 2, 8, 1, 2, 8}) {
@@ -82,34 +73,13 @@ void checkBody(const LoopData& d, Body body, Kernel kernel) {
 
 TEST(PairLoop, AllBodiesMatchSerialKernelsAtAnyThreadCount) {
     const LoopData d;
-    const std::uint64_t n = d.m.cols();
-    const std::uint64_t rows = d.m.rows;
-    const double* v = d.m.values.data();
-    const std::uint64_t* ri = d.m.rowIndex.data();
-    const std::uint64_t* cs = d.m.colStart.data();
-    const double* w = d.weights.data();
-    const double* u = d.upper.data();
-    using U64 = std::uint64_t;
-    checkBody(d, EucBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return eucdist(v, ri, cs, i, j, false); });
-    checkBody(d, SqeBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return eucdist(v, ri, cs, i, j, true); });
-    checkBody(d, SeuBody{n, nullptr, v, ri, cs, w},
-              [&](U64 i, U64 j) { return seudist(v, ri, cs, i, j, w); });
-    checkBody(d, CitBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return citdist(v, ri, cs, i, j); });
-    checkBody(d, MinBody{n, nullptr, v, ri, cs, 1.5},
-              [&](U64 i, U64 j) { return mindist(v, ri, cs, i, j, 1.5); });
-    checkBody(d, DotBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return dotdist(v, ri, cs, i, j); });
-    checkBody(d, HamBody{n, nullptr, v, ri, cs, rows},
-              [&](U64 i, U64 j) { return hamdist(v, ri, cs, i, j, rows); });
-    checkBody(d, JacBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return jacdist(v, ri, cs, i, j); });
-    checkBody(d, CheBody{n, nullptr, v, ri, cs},
-              [&](U64 i, U64 j) { return chedist(v, ri, cs, i, j); });
-    checkBody(d, MahBody{n, nullptr, v, ri, cs, u, rows},
-              [&](U64 i, U64 j) { return mahdist(v, ri, cs, i, j, u, rows); });
+    for (const BodyEntry& entry : kBodies) {
+        withBody(
+            entry.kind, inputsFor(entry.kind, d.m, 1.5, d.weights, d.upper), [&](const auto& body) {
+                EXPECT_EQ(decltype(body.call)::kKind, entry.kind) << "withBody built another body";
+                checkBody(body);
+            });
+    }
 }
 
 // Column c holds 2^c at row 0, so every pair of four has its own city-block
@@ -118,7 +88,7 @@ TEST(PairLoop, CondensedPlacement) {
     const Csc m = fromColumns(1, {{{0, 1.0}}, {{0, 2.0}}, {{0, 4.0}}, {{0, 8.0}}});
     const std::vector<double> four = runBody(
         [&](double* o) {
-            runPairLoop(CitBody{4, o, m.values.data(), m.rowIndex.data(), m.colStart.data()});
+            runPairLoop(CitBody{4, o, m.values.data(), m.rowIndex.data(), m.colStart.data(), {}});
         },
         4);
     EXPECT_EQ(four, (std::vector<double>{1.0, 3.0, 7.0, 2.0, 6.0,
@@ -127,13 +97,13 @@ TEST(PairLoop, CondensedPlacement) {
 
     const std::vector<double> two = runBody(
         [&](double* o) {
-            runPairLoop(CitBody{2, o, m.values.data(), m.rowIndex.data(), m.colStart.data()});
+            runPairLoop(CitBody{2, o, m.values.data(), m.rowIndex.data(), m.colStart.data(), {}});
         },
         2);
     EXPECT_EQ(two, std::vector<double>{1.0});
 
     double single = sentinel();
-    runPairLoop(CitBody{1, &single, m.values.data(), m.rowIndex.data(), m.colStart.data()});
+    runPairLoop(CitBody{1, &single, m.values.data(), m.rowIndex.data(), m.colStart.data(), {}});
     EXPECT_TRUE(isSentinel(single));
 }
 

@@ -1,9 +1,9 @@
 // The host's array builders, the deleter and small inspection helpers.
-#include "host/array_factory.hpp"
+#include "vornhost/array_factory.hpp"
 
-#include "host/array_alloc.hpp"
-#include "host/class_conversion.hpp"
-#include "host/sparse_validation.hpp"
+#include "array_alloc.hpp"
+#include "class_conversion.hpp"
+#include "sparse_validation.hpp"
 
 #include <cstring>
 #include <limits>

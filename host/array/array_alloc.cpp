@@ -1,7 +1,7 @@
 // Allocation of host arrays and their storage.
-#include "host/array_alloc.hpp"
+#include "array_alloc.hpp"
 
-#include "host/class_conversion.hpp"
+#include "class_conversion.hpp"
 
 #include <limits>
 #include <memory>

@@ -1,9 +1,9 @@
 // The out-of-line members of the host's exception base classes: message
 // text, its UTF-16 forms and the error identifier.
-#include "rowmetric/host_api.hpp"
+#include "vorn/error_api.hpp"
 
-#include "host/message_catalog.hpp"
-#include "host/utf16.hpp"
+#include "message_catalog.hpp"
+#include "utf16.hpp"
 
 namespace fl::except {
 namespace {

@@ -1,5 +1,5 @@
 // Structural check of a compressed-column layout.
-#include "host/sparse_validation.hpp"
+#include "sparse_validation.hpp"
 
 #include <stdexcept>
 #include <string>

@@ -1,5 +1,5 @@
 // Conversion of single elements between doubles and the classes' C types.
-#include "host/class_conversion.hpp"
+#include "class_conversion.hpp"
 
 #include <cmath>
 #include <cstdint>

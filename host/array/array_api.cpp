@@ -1,10 +1,10 @@
 // The out-of-line functions of the array library that a module calls, and
 // the two out-of-line members of the array handle.
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
-#include "host/array_alloc.hpp"
-#include "host/array_storage.hpp"
-#include "host/class_conversion.hpp"
+#include "array_alloc.hpp"
+#include "array_storage.hpp"
+#include "class_conversion.hpp"
 
 #include <cstring>
 

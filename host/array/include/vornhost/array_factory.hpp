@@ -2,7 +2,7 @@
 // freeing the arrays it hands to a module.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
 #include <cstdint>
 #include <memory>

@@ -2,7 +2,7 @@
 // sparse array on it.
 #pragma once
 
-#include "host/array_factory.hpp"
+#include "vornhost/array_factory.hpp"
 
 namespace vornhost::detail {
 

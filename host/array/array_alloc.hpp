@@ -2,8 +2,8 @@
 // behind it, with the handle's pointers aimed into that storage.
 #pragma once
 
-#include "host/array_factory.hpp"
-#include "host/array_storage.hpp"
+#include "vornhost/array_factory.hpp"
+#include "array_storage.hpp"
 
 namespace vornhost::detail {
 

@@ -1,8 +1,8 @@
 // The host's error conversion: it records each reported error for the host
 // on the reporting thread and returns, so that the module throws its own
 // typed exception.
-#include "host/error_log.hpp"
-#include "rowmetric/host_api.hpp"
+#include "vornhost/error_log.hpp"
+#include "vorn/error_api.hpp"
 
 namespace vornhost {
 namespace {

@@ -1,5 +1,5 @@
 // UTF-8 to UTF-16 conversion of message texts.
-#include "host/utf16.hpp"
+#include "utf16.hpp"
 
 namespace vornhost::detail {
 namespace {

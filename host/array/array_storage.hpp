@@ -2,7 +2,7 @@
 // point into, its true dimensions and its extended class descriptor.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
 #include <cstddef>
 #include <cstdint>

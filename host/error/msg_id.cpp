@@ -1,5 +1,5 @@
 // Message identifiers of the host's error library.
-#include "rowmetric/host_api.hpp"
+#include "vorn/error_api.hpp"
 
 #include <utility>
 

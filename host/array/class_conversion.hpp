@@ -2,7 +2,7 @@
 // elements between doubles and each class's C type.
 #pragma once
 
-#include "rowmetric/host_api.hpp"
+#include "vorn/array_api.hpp"
 
 #include <cstddef>
 

@@ -1,14 +1,23 @@
-// Random compressed-column matrices for the fast-path tests: mixed column
-// densities, empty columns, NaN, infinities, explicit zeros and repeated values.
+// Compressed-column test matrices for the kernel, pair-loop and fast-path
+// tests: built from column lists or at random, densified, compared bit for bit.
 #pragma once
+
+#include "metric_bodies.hpp"
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
-namespace fastpathtest {
+namespace rmtest {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 struct Csc {
     std::uint64_t rows = 0;
@@ -17,6 +26,21 @@ struct Csc {
     std::vector<std::uint64_t> colStart{0};
     std::uint64_t cols() const { return colStart.size() - 1; }
 };
+
+using Column = std::vector<std::pair<std::uint64_t, double>>;  // ascending rows
+
+inline Csc fromColumns(std::uint64_t rows, const std::vector<Column>& columns) {
+    Csc m;
+    m.rows = rows;
+    for (const Column& column : columns) {
+        for (const auto& [r, v] : column) {
+            m.rowIndex.push_back(r);
+            m.values.push_back(v);
+        }
+        m.colStart.push_back(m.values.size());
+    }
+    return m;
+}
 
 enum class Values { wild, binary, finite };
 
@@ -33,10 +57,9 @@ inline double drawValue(std::mt19937_64& rng, Values kind) {
     if (kind == Values::finite) {
         return u * 4.0 - 2.0;
     }
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    if (u < 0.03) return std::numeric_limits<double>::quiet_NaN();
-    if (u < 0.05) return inf;
-    if (u < 0.07) return -inf;
+    if (u < 0.03) return kNaN;
+    if (u < 0.05) return kInf;
+    if (u < 0.07) return -kInf;
     if (u < 0.10) return 0.0;
     if (u < 0.12) return -0.0;
     if (u < 0.30) return static_cast<double>(static_cast<int>(rng() % 3) - 1);
@@ -103,7 +126,7 @@ inline Csc unitColumns(Csc m) {
 inline std::vector<double> randomUpperFactor(std::uint64_t m, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    std::vector<double> u(m * m, std::numeric_limits<double>::quiet_NaN());
+    std::vector<double> u(m * m, kNaN);
     for (std::uint64_t k = 0; k < m; ++k) {
         for (std::uint64_t r = 0; r <= k; ++r) {
             u[r + k * m] = unit(rng);
@@ -112,4 +135,34 @@ inline std::vector<double> randomUpperFactor(std::uint64_t m, std::uint64_t seed
     return u;
 }
 
-}  // namespace fastpathtest
+// The record of `kind`'s body over m, its parameter data chosen by the
+// body's rule: the weights or the upper factor.
+inline rowmetric::PairInputs inputsFor(rowmetric::BodyKind kind, const Csc& m, double exponent,
+                                       const std::vector<double>& weights,
+                                       const std::vector<double>& upper) {
+    const bool readsWeights =
+        rowmetric::bodyEntry(kind).parameter == rowmetric::ParameterRule::weights;
+    rowmetric::PairInputs in;
+    in.n = m.cols();
+    in.values = m.values.data();
+    in.rowIndex = m.rowIndex.data();
+    in.colStart = m.colStart.data();
+    in.exponent = exponent;
+    in.paramData = readsWeights ? weights.data() : upper.data();
+    in.nvars = m.rows;
+    return in;
+}
+
+// Equal bit patterns, or both NaN (NaN payloads and signs are not compared).
+inline ::testing::AssertionResult sameBits(double expected, double actual) {
+    if (std::isnan(expected) && std::isnan(actual)) {
+        return ::testing::AssertionSuccess();
+    }
+    if (std::memcmp(&expected, &actual, sizeof(double)) == 0) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "expected " << expected << ", got " << actual << " (bits differ)";
+}
+
+}  // namespace rmtest

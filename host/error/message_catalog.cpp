@@ -1,8 +1,8 @@
 // The texts of the catalogs the host knows, and the generic text for any
 // other identifier.
-#include "host/message_catalog.hpp"
+#include "message_catalog.hpp"
 
-#include "host/error_log.hpp"
+#include "vornhost/error_log.hpp"
 
 #include <map>
 #include <mutex>
