@@ -23,12 +23,24 @@ namespace rowmetric {
 // column jl), so a chunk entry updates one cache line of kLanes pairs.
 constexpr std::uint64_t kLanes = 8;  // LaneVector below spells out 8 lanes
 constexpr std::uint64_t kTileWidth = 256;
+// A block row stored by at least this many block columns is folded as one
+// vector per chunk column (see foldBlockRow).
+constexpr std::uint64_t kVectorRowColumns = 2;
 
 namespace detail {
 
 // The kLanes accumulators of one chunk column, as one vector: a chunk entry
 // adds its term to all of them with one instruction where the target has it.
 using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
+
+// Folds eight lane terms into the accumulators of one chunk column.
+template <class Policy>
+inline void foldLine(double* line, const LaneVector& terms) {
+    LaneVector sums;
+    std::memcpy(&sums, line, sizeof sums);
+    Policy::fold(sums, terms);
+    std::memcpy(line, &sums, sizeof sums);
+}
 
 // A row stored by chunk column `lane` and by no block column in `skipLanes`.
 // Lanes to skip receive +0.0 instead of the term, which leaves their bits
@@ -37,7 +49,6 @@ using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
 // x, NaN included, and max(x, +0.0) is x for x >= +0.0 and for NaN.
 template <class Policy>
 inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes) {
-    double* line = acc + e.lane * kLanes;
     const double t = e.term;
     LaneVector term = {t, t, t, t, t, t, t, t};
     if (skipLanes != 0) {
@@ -47,10 +58,7 @@ inline void foldChunkEntry(double* acc, const ChunkEntry& e, unsigned skipLanes)
             }
         }
     }
-    LaneVector sums;
-    std::memcpy(&sums, line, sizeof sums);
-    Policy::fold(sums, term);
-    std::memcpy(line, &sums, sizeof sums);
+    foldLine<Policy>(acc + e.lane * kLanes, term);
 }
 
 // Adds t to every kLanes-th element in [from, to): the columns of one lane.
@@ -86,6 +94,42 @@ inline void foldBlockEntry(double* acc, std::uint64_t width, const ChunkEntry& e
     foldLaneRun<Policy>(lane, jl, width, e.term);
 }
 
+// A row stored by several block columns at once, as rows common to most
+// columns are in skewed data: each chunk column receives one vector of the
+// block's single-column terms (+0.0 in the lanes of block columns without the
+// row, which changes nothing, as above), instead of one strided pass per
+// block column. A chunk column that stores the row as well receives, in one
+// vector, the two-column term in the block's lanes and its own single-column
+// term in the others. Every pair still gets exactly one term for the row.
+template <class Policy>
+inline void foldBlockRow(double* acc, std::uint64_t width, const ChunkEntry* row,
+                         const ChunkEntry* rowEnd, unsigned blockLanes, const ChunkEntry* shared,
+                         const ChunkEntry* sharedEnd, const Policy& policy) {
+    LaneVector terms = {};
+    double x[kLanes] = {};
+    for (const ChunkEntry* e = row; e != rowEnd; ++e) {
+        terms[e->lane] = e->term;
+        x[e->lane] = e->value;
+    }
+    const std::uint64_t r = row->row;
+    std::uint64_t jl = 0;
+    for (; shared != sharedEnd; ++shared) {
+        for (; jl < shared->lane; ++jl) {
+            foldLine<Policy>(acc + jl * kLanes, terms);
+        }
+        LaneVector mixed;
+        for (std::uint64_t b = 0; b < kLanes; ++b) {
+            mixed[b] =
+                (blockLanes >> b & 1u) != 0 ? policy.both(x[b], shared->value, r) : shared->term;
+        }
+        foldLine<Policy>(acc + jl * kLanes, mixed);
+        ++jl;
+    }
+    for (; jl < width; ++jl) {
+        foldLine<Policy>(acc + jl * kLanes, terms);
+    }
+}
+
 // Sweeps the block's and the chunk's entries together in ascending row
 // order. Every pair gets exactly one term per row of its union, and the rows
 // arrive in ascending order, as in the per-pair merge walk.
@@ -104,9 +148,18 @@ ROWMETRIC_ISA_CLONES void sweepTile(const ChunkEntry* block, const ChunkEntry* b
         while (sharedEnd != chunkEnd && sharedEnd->row == row) {
             ++sharedEnd;
         }
+        const ChunkEntry* rowEnd = p;
         unsigned blockLanes = 0;
-        for (; p != blockEnd && p->row == row; ++p) {
-            blockLanes |= 1u << p->lane;
+        for (; rowEnd != blockEnd && rowEnd->row == row; ++rowEnd) {
+            blockLanes |= 1u << rowEnd->lane;
+        }
+        if (static_cast<std::uint64_t>(rowEnd - p) >= kVectorRowColumns) {
+            foldBlockRow(acc, width, p, rowEnd, blockLanes, q, sharedEnd, policy);
+            p = rowEnd;
+            q = sharedEnd;
+            continue;
+        }
+        for (; p != rowEnd; ++p) {
             foldBlockEntry(acc, width, *p, q, sharedEnd, policy);
         }
         for (; q != sharedEnd; ++q) {
