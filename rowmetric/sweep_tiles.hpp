@@ -32,6 +32,7 @@ namespace detail {
 // The kLanes accumulators of one chunk column, as one vector: a chunk entry
 // adds its term to all of them with one instruction where the target has it.
 using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
+using LaneMask = std::int64_t __attribute__((vector_size(kLanes * sizeof(std::int64_t))));
 
 // Folds eight lane terms into the accumulators of one chunk column.
 template <class Policy>
@@ -112,16 +113,23 @@ inline void foldBlockRow(double* acc, std::uint64_t width, const ChunkEntry* row
         x[e->lane] = e->value;
     }
     const std::uint64_t r = row->row;
+    LaneMask inBlock = {};
+    for (std::uint64_t b = 0; b < kLanes; ++b) {
+        inBlock[b] = (blockLanes >> b & 1u) != 0 ? -1 : 0;
+    }
     std::uint64_t jl = 0;
     for (; shared != sharedEnd; ++shared) {
         for (; jl < shared->lane; ++jl) {
             foldLine<Policy>(acc + jl * kLanes, terms);
         }
-        LaneVector mixed;
+        const double y = shared->value;
+        const double t = shared->term;
+        LaneVector both;
         for (std::uint64_t b = 0; b < kLanes; ++b) {
-            mixed[b] =
-                (blockLanes >> b & 1u) != 0 ? policy.both(x[b], shared->value, r) : shared->term;
+            both[b] = policy.both(x[b], y, r);
         }
+        const LaneVector alone = {t, t, t, t, t, t, t, t};
+        const LaneVector mixed = inBlock ? both : alone;
         foldLine<Policy>(acc + jl * kLanes, mixed);
         ++jl;
     }
