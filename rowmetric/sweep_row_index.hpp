@@ -3,7 +3,9 @@
 #pragma once
 
 #include "matrix_shape.hpp"
+#include "pair_loop.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -21,8 +23,21 @@ struct RowIndex {
     std::vector<std::uint64_t> twin;      // slot of each compressed-column position
 };
 
-// Counting sort by row. Columns are visited in ascending order, so every row's
-// slots come out in ascending column order with no further sorting.
+// The index is built by up to kIndexParts parts of the columns at once. Each
+// part keeps a cursor per row, so parts are limited to one per `rows` stored
+// entries: the cursors never take more memory than the entries themselves.
+inline constexpr std::uint64_t kIndexParts = 4;
+
+inline std::uint64_t indexParts(const MatrixShape& shape) {
+    const std::uint64_t perRows = shape.rows == 0 ? 1 : shape.stored / shape.rows;
+    return std::clamp<std::uint64_t>(perRows, 1, std::min<std::uint64_t>(kIndexParts, shape.n));
+}
+
+// Counting sort by row, in parts of adjacent columns with about equal entry
+// counts: each part counts its rows, then writes its entries after those of
+// the parts to its left in the same row. Columns are visited in ascending
+// order, so every row's slots come out in ascending column order, whatever
+// the number of threads.
 inline RowIndex buildRowIndex(const double* values, const std::uint64_t* rowIndex,
                               const std::uint64_t* colStart, const MatrixShape& shape) {
     RowIndex index;
@@ -30,23 +45,46 @@ inline RowIndex buildRowIndex(const double* values, const std::uint64_t* rowInde
     index.column.resize(shape.stored);
     index.value.resize(shape.stored);
     index.twin.resize(shape.stored);
+    if (shape.n == 0) {
+        return index;
+    }
 
     const std::uint64_t base = colStart[0];
-    for (std::uint64_t p = base; p < colStart[shape.n]; ++p) {
-        ++index.rowStart[rowIndex[p] + 1];
+    const std::uint64_t parts = indexParts(shape);
+    std::vector<std::uint64_t> cut(parts + 1, shape.n);
+    for (std::uint64_t k = 0; k < parts; ++k) {
+        const std::uint64_t target = base + shape.stored / parts * k;
+        cut[k] = static_cast<std::uint64_t>(std::lower_bound(colStart, colStart + shape.n, target) -
+                                            colStart);
     }
-    for (std::uint64_t r = 0; r < shape.rows; ++r) {
-        index.rowStart[r + 1] += index.rowStart[r];
-    }
-    std::vector<std::uint64_t> cursor(index.rowStart.begin(), index.rowStart.end() - 1);
-    for (std::uint64_t c = 0; c < shape.n; ++c) {
-        for (std::uint64_t p = colStart[c]; p < colStart[c + 1]; ++p) {
-            const std::uint64_t slot = cursor[rowIndex[p]]++;
-            index.column[slot] = static_cast<std::uint32_t>(c);
-            index.value[slot] = values[p];
-            index.twin[p - base] = slot;
+    cut[0] = 0;
+    std::vector<std::vector<std::uint64_t>> cursor(parts);
+    parallelForEach(parts, [&](std::uint64_t k) {
+        cursor[k].assign(shape.rows, 0);
+        for (std::uint64_t p = colStart[cut[k]]; p < colStart[cut[k + 1]]; ++p) {
+            ++cursor[k][rowIndex[p]];
         }
+    });
+    std::uint64_t slot = 0;
+    for (std::uint64_t r = 0; r < shape.rows; ++r) {
+        for (std::uint64_t k = 0; k < parts; ++k) {
+            const std::uint64_t count = cursor[k][r];
+            cursor[k][r] = slot;
+            slot += count;
+        }
+        index.rowStart[r + 1] = slot;
     }
+    parallelForEach(parts, [&](std::uint64_t k) {
+        std::uint64_t* next = cursor[k].data();
+        for (std::uint64_t c = cut[k]; c < cut[k + 1]; ++c) {
+            for (std::uint64_t p = colStart[c]; p < colStart[c + 1]; ++p) {
+                const std::uint64_t s = next[rowIndex[p]]++;
+                index.column[s] = static_cast<std::uint32_t>(c);
+                index.value[s] = values[p];
+                index.twin[p - base] = s;
+            }
+        }
+    });
     return index;
 }
 
