@@ -127,15 +127,10 @@ void checkBody(Body body, std::vector<double>& out) {
 void checkBodies(const SparseColumns& x, const Parameters& p) {
     std::vector<double> out(x.cols * (x.cols - (x.cols > 0)) / 2);
     for (const rowmetric::BodyEntry& entry : rowmetric::kBodies) {
-        rowmetric::PairInputs in;
-        in.n = x.cols;
-        in.values = x.values.data();
-        in.rowIndex = x.rowIndex.data();
-        in.colStart = x.colStart.data();
+        rowmetric::PairInputs in = fuzz::pairInputs(x);
         in.exponent = p.exponent;
         in.paramData = entry.parameter == rowmetric::ParameterRule::weights ? p.weights.data()
                                                                             : p.invFactor.data();
-        in.nvars = x.rows;
         rowmetric::withBody(entry.kind, in, [&](const auto& body) { checkBody(body, out); });
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fuzz_bytes.hpp"
+#include "metric_bodies.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -43,6 +44,17 @@ inline SparseColumns takeSparse(ByteStream& in, std::uint64_t maxRows, std::uint
         x.colStart.push_back(x.rowIndex.size());
     }
     return x;
+}
+
+// The matrix part of a body's record; the caller adds the metric parameters.
+inline rowmetric::PairInputs pairInputs(const SparseColumns& x) {
+    rowmetric::PairInputs in;
+    in.n = x.cols;
+    in.values = x.values.data();
+    in.rowIndex = x.rowIndex.data();
+    in.colStart = x.colStart.data();
+    in.nvars = x.rows;
+    return in;
 }
 
 inline std::vector<double> takeDoubles(ByteStream& in, std::uint64_t count) {

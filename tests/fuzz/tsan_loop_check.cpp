@@ -139,15 +139,10 @@ void checkAllBodies(const SparseColumns& x, Tally& tally) {
         }
     }
     for (const rowmetric::BodyEntry& entry : rowmetric::kBodies) {
-        rowmetric::PairInputs in;
-        in.n = x.cols;
-        in.values = x.values.data();
-        in.rowIndex = x.rowIndex.data();
-        in.colStart = x.colStart.data();
+        rowmetric::PairInputs in = fuzz::pairInputs(x);
         in.exponent = 3.0;
         in.paramData =
             entry.parameter == rowmetric::ParameterRule::weights ? weights.data() : u.data();
-        in.nvars = m;
         rowmetric::withBody(entry.kind, in, [&](const auto& body) { checkBody(body, out, tally); });
     }
 }
