@@ -26,7 +26,7 @@ DOCUMENTS = 8000
 MIN_DOCUMENTS = 2
 WORD = re.compile(r"[a-z]{2,}")
 STOP_WORDS = frozenset(
-    "a an and are as at be by for from has have in is it its of on or that the "
+    "an and are as at be by for from has have in is it its of on or that the "
     "this to was were will with".split())
 
 
