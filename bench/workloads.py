@@ -1,4 +1,5 @@
-"""The benchmark's matrices, generated with fixed seeds.
+"""The benchmark's matrices, generated with fixed seeds, and W7, built from
+the machine's Python sources (see term_matrix.py).
 
 Observations are columns and variables rows, as the module sees them. Each
 workload is written as a binary compressed-column file (see csc_file.hpp)
@@ -30,6 +31,8 @@ ZIPF_PER_COLUMN = 140
 ZIPF_EXPONENT = 1.1
 ZIPF_SEED = 20240606
 GROWTH_COLUMNS = [2500, 5000, 10000, 20000]
+# euc only: cit costs about the same per point, and the largest point takes
+# minutes per code with its bit-identity check.
 GROWTH_CODES = ["euc"]
 
 
