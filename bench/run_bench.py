@@ -225,7 +225,11 @@ def main():
     if args.readme:
         update_readme(args.readme, report)
     failed = [k for k, v in {**ours, **growth}.items() if not v.get("bit_identical", False)]
-    return 1 if failed else 0
+    unmatched = sorted(selected - set(ours) - set(growth)) if selected else []
+    if unmatched:
+        print(f"run_bench.py: --only: not a metric timed on its workload: "
+              f"{', '.join(':'.join(k) for k in unmatched)}", file=sys.stderr)
+    return 1 if failed or unmatched else 0
 
 
 def parse_only(parser, text):
