@@ -3,7 +3,8 @@
 Generates the workloads (fixed seeds), runs the C++ driver for every metric
 (bit-identity check against the plain pair loop, then medians of timed runs
 at 1 and 2 threads), runs scikit-learn and SciPy on the same data in separate
-processes, checks agreement to 1e-9 relative and prints one table. For the
+processes, checks agreement to 1e-9 relative and prints one table, with
+the growth series on W6's generator (2 threads, no peers) in one of its own. For the
 W1 euc result it also times writing it as hux-run --out does (text and
 binary) next to dd writing as many bytes to the same file system. Run with
 /usr/bin/python3 (Debian's numpy, SciPy and scikit-learn).
@@ -32,38 +33,66 @@ PDIST_LIMIT_SECONDS = 60.0
 OUTPUT_TIMED = ("W1", "euc")
 BINARY_OVER_DD_LIMIT = 1.5
 
-# Peers per (workload, metric). The SciPy peer name is pdist's metric name.
-PEERS = {
-    ("W1", "euc"): ["sklearn-euclidean", "scipy-euclidean"],
-    ("W1", "sqe"): ["sklearn-euclidean-squared", "scipy-sqeuclidean"],
-    ("W1", "cit"): ["sklearn-manhattan", "sklearn-dm-manhattan", "scipy-cityblock"],
-    ("W1", "che"): ["sklearn-dm-chebyshev", "scipy-chebyshev"],
-    ("W1", "min"): ["sklearn-dm-minkowski", "scipy-minkowski"],
-    ("W1", "cos"): ["sklearn-cosine", "scipy-cosine"],
+# The peers of each metric on the text-like and binary workloads. The SciPy
+# peer name is pdist's metric name.
+TEXT_PEERS = {
+    "euc": ["sklearn-euclidean", "scipy-euclidean"],
+    "sqe": ["sklearn-euclidean-squared", "scipy-sqeuclidean"],
+    "cit": ["sklearn-manhattan", "sklearn-dm-manhattan", "scipy-cityblock"],
+    "che": ["sklearn-dm-chebyshev", "scipy-chebyshev"],
+    "min": ["sklearn-dm-minkowski", "scipy-minkowski"],
+    "cos": ["sklearn-cosine", "scipy-cosine"],
+    "jac": ["sklearn-dm-jaccard", "scipy-jaccard"],
+    "ham": ["sklearn-dm-hamming", "scipy-hamming"],
+}
+# The workloads timed on the text codes, on the binary codes, and so those
+# whose every metric runs against TEXT_PEERS.
+TEXT_WORKLOADS = ["W1", "W6", "W7"]
+BINARY_WORKLOADS = ["W3", "W6", "W7"]
+TEXT_LIKE = set(TEXT_WORKLOADS + BINARY_WORKLOADS)
+# The peers of the other workloads' metrics; W4 and the growth series have none.
+OTHER_PEERS = {
     ("W2", "euc"): ["sklearn-euclidean", "scipy-euclidean"],
     ("W2", "cit"): ["sklearn-manhattan", "scipy-cityblock"],
     ("W2", "cor"): ["sklearn-cosine", "scipy-cosine"],
     ("W2", "spe"): ["sklearn-cosine", "scipy-cosine"],
-    ("W3", "jac"): ["sklearn-dm-jaccard", "scipy-jaccard"],
-    ("W3", "ham"): ["sklearn-dm-hamming", "scipy-hamming"],
-    ("W4", "euc"): [],
     ("W5", "seu"): ["sklearn-dm-seuclidean", "scipy-seuclidean"],
     ("W5", "mah"): ["sklearn-dm-mahalanobis", "scipy-mahalanobis"],
 }
 
+
+def peers_for(key):
+    """The peer names for (workload, metric)."""
+    w, code = key
+    return TEXT_PEERS[code] if w in TEXT_LIKE else OTHER_PEERS.get(key, [])
+
+
+def keys_for(names, codes):
+    return [(w, code) for w in names for code in codes]
+
+
 # (target text, workload, metrics, peer names, required ratio peer/ours)
 TARGETS = [
-    ("1. cos/cor/spe >= 3x sklearn cosine_distances", [("W1", "cos"), ("W2", "cor"), ("W2", "spe")],
+    ("1. cos/cor/spe >= 3x sklearn cosine_distances",
+     keys_for(TEXT_WORKLOADS, ["cos"]) + [("W2", "cor"), ("W2", "spe")],
      ["sklearn-cosine"], 3.0),
-    ("2. euc/sqe on W1 no slower than sklearn euclidean_distances", [("W1", "euc"), ("W1", "sqe")],
+    (f"2. euc/sqe on {', '.join(TEXT_WORKLOADS)} no slower than sklearn euclidean_distances",
+     keys_for(TEXT_WORKLOADS, ["euc", "sqe"]),
      ["sklearn-euclidean", "sklearn-euclidean-squared"], 1.0),
-    ("3. cit/che/min on W1 >= 20x sklearn's fastest sparse path", [("W1", "cit"), ("W1", "che"), ("W1", "min")],
-     ["sklearn-manhattan", "sklearn-dm-manhattan", "sklearn-dm-chebyshev", "sklearn-dm-minkowski"], 20.0),
-    ("4. jac/ham on W3 >= 20x DistanceMetric.pairwise(csr)", [("W3", "jac"), ("W3", "ham")],
+    (f"3. cit/che/min on {', '.join(TEXT_WORKLOADS)} >= 20x sklearn's fastest sparse path",
+     keys_for(TEXT_WORKLOADS, ["cit", "che", "min"]),
+     ["sklearn-manhattan", "sklearn-dm-manhattan", "sklearn-dm-chebyshev", "sklearn-dm-minkowski"],
+     20.0),
+    (f"4. jac/ham on {', '.join(BINARY_WORKLOADS)} >= 20x DistanceMetric.pairwise(csr)",
+     keys_for(BINARY_WORKLOADS, workloads.BINARY_CODES),
      ["sklearn-dm-jaccard", "sklearn-dm-hamming"], 20.0),
     ("5. seu/mah on W5 >= 10x SciPy pdist (dense)", [("W5", "seu"), ("W5", "mah")],
      ["scipy-seuclidean", "scipy-mahalanobis"], 10.0),
 ]
+# The growth series' thread count, and its cap on timed runs per point: its
+# largest point takes about 16 times W6's time per run.
+GROWTH_THREADS = 2
+GROWTH_MAX_RUNS = 3
 
 
 def peer_environment():
@@ -123,29 +152,35 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--driver", required=True, help="path of the built rowmetric_bench")
     parser.add_argument("--runs", type=int, default=5, help="timed runs per thread count")
-    parser.add_argument("--only", help="comma-separated W:code list, e.g. W1:euc,W5:mah")
+    parser.add_argument("--only", help="comma-separated W:code list, e.g. W1:euc,W5:mah,"
+                        "G20000:euc (G<N>: the growth series)")
     parser.add_argument("--no-peers", action="store_true")
     parser.add_argument("--readme", help="rewrite the results section of this README")
     args = parser.parse_args()
 
     started = time.time()
     env = peer_environment()
-    selected = None
-    if args.only:
-        selected = {tuple(item.split(":")) for item in args.only.split(",")}
+    selected = parse_only(parser, args.only) if args.only else None
     work = tempfile.mkdtemp(prefix="rowmetric-bench-")
-    ours, peers, skipped = {}, {}, []
+    ours, growth, peers, skipped = {}, {}, {}, []
     try:
-        print("generating workloads ...", file=sys.stderr, flush=True)
-        all_workloads = workloads.make_workloads()
-        for w in all_workloads:
+        names = {w for w, _ in selected} if selected else None
+        for w in workloads.make_workloads(names):
+            print(f"{w.name}: generated {w.samples.shape[1]} x {w.samples.shape[0]}, "
+                  f"{w.samples.nnz} entries", file=sys.stderr, flush=True)
             for code in w.metrics:
                 key = (w.name, code)
                 if selected and key not in selected:
                     continue
                 inputs = workloads.write_inputs(work, w, code)
+                if workloads.is_growth(w.name):
+                    print(f"{w.name} {code}: module ...", file=sys.stderr, flush=True)
+                    growth[key] = run_json([args.driver] + inputs + [
+                        "--runs", str(min(args.runs, GROWTH_MAX_RUNS)), "--threads",
+                        str(GROWTH_THREADS), "--check"])
+                    continue
                 dump = os.path.join(work, f"{w.name}_{code}.out.f64")
-                want_dump = bool(PEERS[key]) and not args.no_peers
+                want_dump = bool(peers_for(key)) and not args.no_peers
                 cmd = [args.driver] + inputs + ["--runs", str(args.runs), "--threads", "1,2",
                                                 "--check"]
                 if want_dump:
@@ -162,7 +197,7 @@ def main():
                     continue
                 data_file = inputs[1]
                 extra = inputs[4:]
-                for peer in PEERS[key]:
+                for peer in peers_for(key):
                     peer_args = [peer, data_file, dump] + extra
                     if peer.startswith("scipy-"):
                         n = ours[key]["n"]
@@ -184,19 +219,58 @@ def main():
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    report = format_report(ours, peers, skipped, blas_description(), time.time() - started)
+    report = format_report(ours, growth, peers, skipped, blas_description(),
+                           time.time() - started)
     print(report)
     if args.readme:
         update_readme(args.readme, report)
-    failed = [k for k, v in ours.items() if not v.get("bit_identical", False)]
-    return 1 if failed else 0
+    failed = [k for k, v in {**ours, **growth}.items() if not v.get("bit_identical", False)]
+    unmatched = sorted(selected - set(ours) - set(growth)) if selected else []
+    if unmatched:
+        print(f"run_bench.py: --only: not a metric timed on its workload: "
+              f"{', '.join(':'.join(k) for k in unmatched)}", file=sys.stderr)
+    return 1 if failed or unmatched else 0
+
+
+def parse_only(parser, text):
+    """--only's W:code items as a set of keys; an unknown workload or a
+    malformed item is an error rather than a run that times nothing."""
+    known = {name for name, _ in workloads.BUILDERS}
+    keys = set()
+    for item in text.split(","):
+        parts = item.split(":")
+        if len(parts) != 2 or parts[0] not in known:
+            parser.error(f"--only: {item!r} is not WORKLOAD:CODE with a workload among "
+                         f"{', '.join(sorted(known))}")
+        keys.add(tuple(parts))
+    return keys
 
 
 def mb(x):
     return f"{x / 2**20:.0f}"
 
 
-def format_report(ours, peers, skipped, blas, elapsed):
+def format_growth(growth):
+    """The growth series: time per N^2 * (entries per column), and peak memory
+    against the result's bytes."""
+    lines = [f"Growth on W6's generator ({GROWTH_THREADS} threads, medians; k = entries per "
+             "column):", "",
+             "| N | metric | path | pairs | k | time (s) | ns per N^2 k | peak MB | result MB | "
+             "peak / result | bit-identical |",
+             "|---:|---|---|---:|---:|---:|---:|---:|---:|---:|---|"]
+    for (_, code), r in growth.items():
+        n = r["n"]
+        k = r["stored"] / n
+        t = r["fast_seconds"][str(GROWTH_THREADS)]
+        result_bytes = r["pairs"] * 8
+        lines.append(f"| {n:,} | {code} | {r['path']} | {r['pairs']:,} | {k:.0f} | {t:.3f} | "
+                     f"{t / (n * n * k) * 1e9:.4f} | {mb(r['peak_bytes'])} | {mb(result_bytes)} | "
+                     f"{r['peak_bytes'] / result_bytes:.2f} | "
+                     f"{'yes' if r['bit_identical'] else 'NO'} |")
+    return lines
+
+
+def format_report(ours, growth, peers, skipped, blas, elapsed):
     lines = []
     lines.append("Module (fast paths through runPairs; times include allocating the result "
                  "through the host; medians):")
@@ -230,6 +304,9 @@ def format_report(ours, peers, skipped, blas, elapsed):
                      f"writing as many bytes to the same file system {dd:.3f} s = "
                      f"{binary / dd:.2f}x; text {written['text_bytes'] / 1e6:.0f} MB in "
                      f"{text:.3f} s ({written['text_bytes'] / text / 1e6:.0f} MB/s).")
+    if growth:
+        lines.append("")
+        lines.extend(format_growth(growth))
     lines.append("")
     lines.append(f"Peers (medians; a run over 5 s is not repeated; BLAS: {blas}):")
     lines.append("")
@@ -259,12 +336,12 @@ def format_report(ours, peers, skipped, blas, elapsed):
             cands = [peers[(key[0], key[1], p)]["seconds"] for p in peer_names
                      if (key[0], key[1], p) in peers]
             if not cands:
-                parts.append(f"{key[1]}: no peer")
+                parts.append(f"{key[0]} {key[1]}: no peer")
                 met = False
                 continue
             ratio = min(cands) / t2
             met = met and ratio >= need
-            parts.append(f"{key[1]} {ratio:.1f}x")
+            parts.append(f"{key[0]} {key[1]} {ratio:.1f}x")
         if not parts:
             lines.append(f"- {text}: not measured in this run")
             continue
@@ -272,8 +349,9 @@ def format_report(ours, peers, skipped, blas, elapsed):
     for label, field in (("with allocation", "fast_seconds"), ("compute only", "compute_seconds")):
         speedups = [(k, r[field]["1"] / r[field]["2"]) for k, r in ours.items()]
         low = [f"{w} {c} {s:.2f}" for (w, c), s in speedups if s < 1.8]
+        verdict = "met" if not low else "NOT met for " + ", ".join(low)
         lines.append(f"- 6. 1->2 threads >= 1.8x ({label}): "
-                     f"{'met' if not low else 'NOT met for ' + ', '.join(low)}")
+                     f"{verdict if speedups else 'not measured in this run'}")
     if w4 and "write_seconds" in w4:
         ratio = w4["fast_seconds"]["2"] / w4["write_seconds"]
         lines.append(f"- 7. W4 within 2x of allocate-and-write: {ratio:.2f}x -> "
@@ -283,7 +361,9 @@ def format_report(ours, peers, skipped, blas, elapsed):
         lines.append(f"- 8. binary output within {BINARY_OVER_DD_LIMIT}x of dd: {ratio:.2f}x -> "
                      f"{'met' if ratio <= BINARY_OVER_DD_LIMIT else 'NOT met'}")
     lines.append("")
-    lines.append(f"Machine: {cpu_model()}, {os.cpu_count()} cores, {memory_gb():.0f} GB; "
+    vectors = ", ".join(vector_extensions()) or "none of " + ", ".join(VECTOR_FLAGS)
+    lines.append(f"Machine: {cpu_model()} (vector extensions: {vectors}), {os.cpu_count()} "
+                 f"cores, {memory_gb():.0f} GB; "
                  f"Python {platform.python_version()}, numpy {np.__version__}, "
                  f"{package_versions()}; benchmark took {elapsed / 60:.1f} min.")
     return "\n".join(lines)
@@ -298,6 +378,25 @@ def cpu_model():
     except OSError:
         pass
     return platform.processor() or "unknown CPU"
+
+
+# The vector extensions the table records, in the order they were added to
+# the x86 line, as /proc/cpuinfo's flags spell them.
+VECTOR_FLAGS = ["sse4_2", "avx", "avx2", "fma", "avx512f", "avx512dq", "avx512cd", "avx512bw",
+                "avx512vl", "avx512_vnni", "avx512_bf16", "avx512_fp16"]
+
+
+def vector_extensions():
+    """The VECTOR_FLAGS the first processor lists."""
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("flags"):
+                    present = set(line.split(":", 1)[1].split())
+                    return [flag for flag in VECTOR_FLAGS if flag in present]
+    except OSError:
+        pass
+    return []
 
 
 def memory_gb():

@@ -17,14 +17,6 @@ std::size_t checkedProduct(std::size_t a, std::size_t b) {
     return a * b;
 }
 
-// Zero-filled bytes; an empty buffer still gets a capacity so that the data
-// pointer handed to a module is never null.
-std::vector<std::byte> zeroBytes(std::size_t count) {
-    std::vector<std::byte> bytes(count);
-    if (count == 0) bytes.reserve(sizeof(double));
-    return bytes;
-}
-
 ArrayPtr wrap(std::unique_ptr<ArrayStorage> storage, int classValue, bool sparse,
               vornComplexity complexity) {
     auto handle = std::make_unique<vornArray>();
@@ -58,8 +50,8 @@ ArrayPtr allocateDense(vornClassID classId, std::size_t m, std::size_t n,
     storage->rows = m;
     storage->cols = n;
     storage->resolvedClass = classId;
-    storage->real = zeroBytes(bytes);
-    if (complexity == vornComplex) storage->imag = zeroBytes(bytes);
+    storage->real = ZeroedBytes(bytes);
+    if (complexity == vornComplex) storage->imag = ZeroedBytes(bytes);
     return wrap(std::move(storage), classId, false, complexity);
 }
 
@@ -71,8 +63,8 @@ ArrayPtr allocateSparse(vornClassID classId, SparseLayout layout, std::size_t el
     storage->rows = layout.m;
     storage->cols = layout.n;
     storage->resolvedClass = classId;
-    storage->real = zeroBytes(bytes);
-    if (complexity == vornComplex) storage->imag = zeroBytes(bytes);
+    storage->real = ZeroedBytes(bytes);
+    if (complexity == vornComplex) storage->imag = ZeroedBytes(bytes);
     storage->rowIndex = std::move(layout.rowIndex);
     if (storage->rowIndex.empty()) storage->rowIndex.reserve(1);
     storage->colStart = std::move(layout.colStart);

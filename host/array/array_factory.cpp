@@ -23,7 +23,7 @@ void ArrayDeleter::operator()(vornArray* a) const {
 
 namespace {
 
-void copyDoubles(const std::vector<double>& from, std::vector<std::byte>& to) {
+void copyDoubles(const std::vector<double>& from, detail::ZeroedBytes& to) {
     if (!from.empty()) std::memcpy(to.data(), from.data(), from.size() * sizeof(double));
 }
 

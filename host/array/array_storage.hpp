@@ -3,6 +3,7 @@
 #pragma once
 
 #include "vorn/array_api.hpp"
+#include "zeroed_bytes.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,8 +19,8 @@ struct ArrayStorage {
     std::size_t rows = 0;                          // true first dimension
     std::size_t cols = 0;                          // true column count
     vornClassID resolvedClass = vornClassUnknown;  // class behind an extended value
-    std::vector<std::byte> real;          // dense: rows*cols elements; sparse: one per entry
-    std::vector<std::byte> imag;          // complex arrays only
+    ZeroedBytes real;                     // dense: rows*cols elements; sparse: one per entry
+    ZeroedBytes imag;                     // complex arrays only
     std::vector<std::uint64_t> rowIndex;  // sparse only
     std::vector<std::uint64_t> colStart;  // sparse only, cols + 1 entries
 };

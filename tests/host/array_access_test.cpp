@@ -133,6 +133,26 @@ TEST(CreateNumericMatrix, ZeroFilledAndOfTheRequestedShape) {
     }
 }
 
+// Large results are not zero-filled by the host but taken as fresh zero
+// pages. Once the allocator recycles dirty memory for that size (glibc's mmap
+// threshold rises past a freed larger block), they must still read as zeros,
+// and be released through the matching deallocation (checked under ASan).
+TEST(CreateNumericMatrix, LargeResultZeroFilledAfterDirtyBlocksOfItsSize) {
+    const std::size_t m = 1, n = std::size_t{3} << 20;  // 24 MiB of doubles
+    for (int round = 0; round < 2; ++round) {
+        dirtyHeap(n * sizeof(double) + (std::size_t{1} << 20));
+        auto a = vornhost::adopt(api::vornCreateNumericMatrix(m, n, vornClassDouble, vornComplex));
+        auto* re = static_cast<double*>(vornGetRealData(a.get()));
+        const auto* im = static_cast<const double*>(a->imagData);
+        ASSERT_NE(im, nullptr);
+        for (std::size_t i = 0; i < n; ++i) {
+            ASSERT_EQ(re[i], 0.0) << "round " << round << " real " << i;
+            ASSERT_EQ(im[i], 0.0) << "round " << round << " imaginary " << i;
+        }
+        std::memset(re, 0xCD, n * sizeof(double));  // dirty it for the next round
+    }
+}
+
 TEST(CreateNumericMatrix, EmptyResultStillHasWritableData) {
     auto a = vornhost::adopt(api::vornCreateNumericMatrix(1, 0, vornClassDouble, vornReal));
     EXPECT_TRUE(api::vornIsEmpty(a.get()));
