@@ -98,14 +98,24 @@ def peer_function(peer, args):
     raise SystemExit(f"unknown peer {peer}")
 
 
+# Differences below this share of the largest distance are rounding noise:
+# near-duplicate columns have distances of a few ulps around 0 in every
+# program, and relative to themselves those differ by 100 %.
+NOISE_FLOOR = 1e-12
+
+
 def largest_relative_difference(peer, ours):
-    """max |p - o| / max(|p|, |o|) over pairs; equal values (and two NaNs) count 0."""
+    """max |p - o| / max(|p|, |o|) over pairs; equal values (and two NaNs), and
+    differences below NOISE_FLOOR of the largest finite distance, count 0."""
     peer = np.asarray(peer, dtype=np.float64)
     both_nan = np.isnan(peer) & np.isnan(ours)
+    finite = np.abs(ours[np.isfinite(ours)])
+    floor = NOISE_FLOOR * (finite.max() if finite.size else 0.0)
     with np.errstate(invalid="ignore", divide="ignore"):
         scale = np.maximum(np.abs(peer), np.abs(ours))
-        rel = np.abs(peer - ours) / scale
-    rel[(peer == ours) | both_nan] = 0.0
+        difference = np.abs(peer - ours)
+        rel = difference / scale
+    rel[(peer == ours) | both_nan | (difference <= floor)] = 0.0
     rel[np.isnan(rel)] = np.inf
     return float(rel.max()) if rel.size else 0.0
 
