@@ -323,28 +323,19 @@ bool withStandardError(int fd, Fn fn) {
 }
 
 TEST_F(FetchAgentArchive, ProgressLineOnATerminalIsErasedAtTheEnd) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
+    setup_test::PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
     Rule body;
     body.bodyBytes = 200000;
     body.bodyByte = 'z';
     ScriptedServer server({body});
 
-    EXPECT_TRUE(withStandardError(
-        terminal, [&] { return fetch(server.url("/agent")).status == FetchStatus::Downloaded; }));
+    EXPECT_TRUE(withStandardError(pty.terminal, [&] {
+        return fetch(server.url("/agent")).status == FetchStatus::Downloaded;
+    }));
 
-    close(terminal);
-    std::string shown;
-    char buffer[4096];
-    ssize_t n = 0;
-    fcntl(master, F_SETFL, O_NONBLOCK);
-    while ((n = read(master, buffer, sizeof buffer)) > 0)
-        shown.append(buffer, static_cast<size_t>(n));
-    close(master);
+    pty.closeTerminal();
+    const std::string shown = pty.shown();
     EXPECT_EQ(shown.rfind("\r", 0), 0u) << shown;
     EXPECT_NE(shown.find("Downloading the install agent: 100% (200000 of 200000 bytes)"),
               std::string::npos)

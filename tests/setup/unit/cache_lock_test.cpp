@@ -66,35 +66,21 @@ std::chrono::milliseconds waitWhileHeld(const std::string& path, int fd,
     return std::chrono::duration_cast<std::chrono::milliseconds>(waited);
 }
 
-std::string drain(int fd) {
-    std::string out;
-    char buffer[512];
-    fcntl(fd, F_SETFL, O_NONBLOCK);
-    ssize_t n = 0;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(n));
-    return out;
-}
-
 TEST(WaitForExclusive, LongWaitShowsOneErasedLineOnATerminal) {
     TempDir dir;
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
+    setup_test::PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
 
     // A short wait says nothing.
-    EXPECT_GE(waitWhileHeld(dir / ".lock", terminal, std::chrono::milliseconds(300)).count(), 250);
-    EXPECT_EQ(drain(master), "");
+    EXPECT_GE(waitWhileHeld(dir / ".lock", pty.terminal, std::chrono::milliseconds(300)).count(),
+              250);
+    EXPECT_EQ(pty.shown(), "");
     // A long one says it once and erases it.
-    EXPECT_GE(waitWhileHeld(dir / ".lock", terminal, std::chrono::milliseconds(1600)).count(),
+    EXPECT_GE(waitWhileHeld(dir / ".lock", pty.terminal, std::chrono::milliseconds(1600)).count(),
               1500);
-    EXPECT_EQ(drain(master),
+    EXPECT_EQ(pty.shown(),
               "Waiting for another run of the installer to finish with the install agent "
               "cache...\r\033[K");
-    close(terminal);
-    close(master);
 }
 
 TEST(WaitForExclusive, NothingIsWrittenWhenNoTerminal) {

@@ -8,7 +8,9 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace setup_test {
 
@@ -89,6 +91,31 @@ bool makeZip(const std::string& zipPath,
     std::string command = "cd '" + staging.path() + "' && zip -q -X -0 '" + zipPath + "'" + names +
                           " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
+}
+
+PseudoTerminal::PseudoTerminal() : master(posix_openpt(O_RDWR | O_NOCTTY)) {
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+    terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    closeTerminal();
+    if (master >= 0) close(master);
+}
+
+void PseudoTerminal::closeTerminal() {
+    if (terminal >= 0) close(terminal);
+    terminal = -1;
+}
+
+std::string PseudoTerminal::shown() const {
+    std::string out;
+    char buffer[4096];
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    ssize_t n = 0;
+    while ((n = read(master, buffer, sizeof buffer)) > 0)
+        out.append(buffer, static_cast<size_t>(n));
+    return out;
 }
 
 namespace {

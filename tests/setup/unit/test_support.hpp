@@ -41,6 +41,25 @@ extern std::vector<std::string> reports;
 void captureReport(const std::string& text, bool toError);
 void clearReports();
 
+// A pseudo-terminal pair, closed at the end: code under test writes to
+// `terminal` as to a user's terminal; the test reads what it showed from
+// `master`. `ok()` is false when the machine gives none.
+class PseudoTerminal {
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+    bool ok() const { return master >= 0 && terminal >= 0; }
+    // Everything shown on the terminal so far, without waiting.
+    std::string shown() const;
+    // Closes the terminal side, so that the code under test's output ends.
+    void closeTerminal();
+
+    int master = -1;
+    int terminal = -1;
+};
+
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
