@@ -306,8 +306,8 @@ class SetupCase(unittest.TestCase):
         """env() with the system's libcurl passing for the release `libcurl`."""
         if not os.path.isfile(OLD_LIBCURL_SHIM):
             self.fail("libcurl shim is missing: '%s' (build it first)" % OLD_LIBCURL_SHIM)
-        # An instrumented stub wants its sanitizer runtime first among the
-        # preloaded libraries; the shim does not interfere with it.
+        # AddressSanitizer wants its runtime first among the libraries; the
+        # preloaded shim comes before it, and replaces nothing it intercepts.
         return self.env(LD_PRELOAD=OLD_LIBCURL_SHIM, IMITATED_LIBCURL=libcurl,
                         ASAN_OPTIONS="verify_asan_link_order=0", **extra)
 
