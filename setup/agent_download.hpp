@@ -35,9 +35,10 @@ FetchResult downloadAgentArchive(const std::string& destination, const AgentKey&
 // is downloaded into destination, complete and flushed to disk, and returned
 // with its validator; with a pinned key, url + ".sig" is fetched first and
 // the archive is returned only when that signature by key covers it. Nothing
-// in the cache is changed here. Every failure is reported once. makeHandle
-// stands in for curl_easy_init, options for curl_easy_setopt of the
-// transfers' bounds.
+// in the cache is changed here. Every failure is reported once, a libcurl
+// older than kOldestLibcurl before anything else. makeHandle stands in for
+// curl_easy_init, options for curl_easy_setopt of the transfers' bounds and
+// for the libcurl release.
 FetchResult fetchAgentArchive(const std::string& url, const std::string& destination,
                               const AgentKey& key, ReportFn report,
                               EasyHandleFactory makeHandle = curl_easy_init,
