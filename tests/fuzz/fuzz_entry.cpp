@@ -223,6 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     owned.push_back(takeCode(in, call));
     call.hasParameter = call.inputCount > 2;
     owned.push_back(takeParameter(in, x.rows, call));
+    call.parameterScalar = api::vornGetScalar(owned.back().get());
     owned.push_back(vornhost::makeScalar(fuzz::takeDouble(in)));
 
     std::vector<const vornArray*> inputs;
