@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -100,6 +101,15 @@ ArrayPtr makeExtendedDouble(std::size_t m, std::size_t n, const std::vector<doub
     a->classValue = vornClassExtended;
     mutableStorageOf(a.get()).resolvedClass = resolvedClass;
     return a;
+}
+
+bool canAllocateDense(vornClassID classId, std::size_t m, std::size_t n) {
+    try {
+        detail::allocateDense(classId, m, n, vornReal);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 void setDimensionsPending(vornArray* a) {

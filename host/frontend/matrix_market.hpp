@@ -49,8 +49,9 @@ using MarketResult = std::variant<CscMatrix, MarketError>;
 MarketResult parseMatrixMarket(std::string_view bytes, const std::string& fileName,
                                const MarketLimits& limits = {});
 
-// Reads the file at `path` and parses it; an unreadable file is an error with
-// line 0.
+// Reads the file at `path` ("-": standard input, named "standard input" in
+// errors), inflating gzip data, and parses it; an unreadable file is an error
+// with line 0.
 MarketResult readMatrixMarketFile(const std::string& path, const MarketLimits& limits = {});
 
 }  // namespace huxrun

@@ -1,13 +1,16 @@
 #!/usr/bin/python3
 """hux-run as a program: output forms, thread-count independence, error lines,
-exit statuses, that --out is written whole or not at all, what --out does with
-each kind of file that may stand at the path, and that writing a large result
-costs little memory beyond the result.
+exit statuses, the module it loads by default, standard input and output,
+that --out is written whole or not at all, what --out does with each kind of
+file that may stand at the path, and that writing a large result costs little
+memory beyond the result; and that every script answers --help.
 
 Usage: command_line_test.py HUX_RUN ROWMETRIC_SO MISBEHAVING_SO OLD_INTERFACE_SO
 """
+import gzip
 import os
 import re
+import resource
 import shutil
 import socket
 import stat
@@ -16,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 import numpy as np
 
@@ -173,12 +177,62 @@ def check_bad_inputs(work):
     rc = subprocess.run([HUX_RUN], capture_output=True).returncode
     expect(rc == 2, "no MODULE: exit 2")
     help_run = subprocess.run([HUX_RUN, "--help"], capture_output=True)
-    expect(help_run.returncode == 0 and b"Usage: hux-run MODULE" in help_run.stdout, "--help prints usage")
+    expect(help_run.returncode == 0 and b"Usage: hux-run [options] MATRIX CODE" in help_run.stdout,
+           "--help prints usage")
 
     rc, _, err = hux(small, "euc", module=os.path.join(work, "no-such-module.so"))
     expect(rc == 2 and one_line(err), f"unloadable module: exit 2, one line: {err!r}")
     rc, _, err = hux(small, "euc", module=OLD_INTERFACE)
     expect(rc == 2 and "0x07200000" in err and one_line(err), f"module for another interface refused: {err!r}")
+
+
+def check_plain_calls(work):
+    """Without a module named, the one built beside hux-run is used from any
+    directory; "-" reads standard input (gzip too) and --out - writes standard
+    output; an unknown code lists the codes; a result the host cannot allocate
+    is refused with its size before any work."""
+    small = os.path.join(work, "small.mtx")
+    _, text, _ = hux(small, "euc")
+    elsewhere = subprocess.run([HUX_RUN, small, "euc"], capture_output=True, cwd="/")
+    expect(elsewhere.returncode == 0 and elsewhere.stdout == text,
+           f"the default module is found from any directory: {elsewhere.stderr!r}")
+    with open(small, "rb") as f:
+        piped = subprocess.run([HUX_RUN, "-", "euc", "--out", "-"], input=gzip.compress(f.read()),
+                               capture_output=True)
+    expect(piped.returncode == 0 and piped.stdout == text and not os.path.exists("-"),
+           f"gzip on standard input, result on standard output: {piped.stderr!r}")
+
+    rc, _, err = hux(small, "xyz")
+    expect(rc == 1 and one_line(err) and
+           "euc, sqe, seu, cit, min, cos, cor, spe, ham, jac, che, mah" in err,
+           f"an unknown code lists the codes: {err!r}")
+
+    wide = os.path.join(work, "wide-empty.mtx")
+    with open(wide, "w") as f:
+        f.write("%%MatrixMarket matrix coordinate real general\n2 300000 0\n")
+    limit = 4 << 30  # address space, so that the refusal does not depend on the machine's memory
+    started = time.monotonic()
+    refused = subprocess.run([HUX_RUN, wide, "euc"], capture_output=True, timeout=60,
+                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+    expect(refused.returncode == 1 and refused.stderr == b"hux-run: the result needs 360 GB for "
+           b"44,999,850,000 distances, more than this system can allocate\n"
+           and time.monotonic() - started < 10,
+           f"a result the host cannot allocate is refused at once with its size: {refused.stderr!r}")
+
+
+def check_scripts_help():
+    """Every script under scripts/ answers --help with its usage and exit 0,
+    and does nothing else."""
+    scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts")
+    for directory, _, names in os.walk(scripts):
+        for name in names:
+            path = os.path.join(directory, name)
+            if not os.access(path, os.X_OK):
+                continue
+            with tempfile.TemporaryDirectory() as cwd:
+                run = subprocess.run([path, "--help"], capture_output=True, text=True, timeout=60, cwd=cwd)
+                expect(run.returncode == 0 and "usage" in run.stdout.lower() and os.listdir(cwd) == [],
+                       f"{os.path.relpath(path, scripts)} --help: exit {run.returncode}, {run.stdout[:80]!r}")
 
 
 def check_misbehaving_module(work):
@@ -402,6 +456,7 @@ def main():
         check_threads(work)
         check_module_errors(work)
         check_bad_inputs(work)
+        check_plain_calls(work)
         check_misbehaving_module(work)
         check_out_files(work)
         check_out_links(work)
@@ -409,6 +464,7 @@ def main():
         check_streaming_memory(work)
     finally:
         shutil.rmtree(work)
+    check_scripts_help()
     print(f"{checks - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 

@@ -104,6 +104,23 @@ TEST(CommandLine, OptionsAnywhereAfterModuleInBothSpellings) {
     EXPECT_TRUE(parsedOk({"--help"}).help);
 }
 
+TEST(CommandLine, ModuleIsOptionalAndDashIsStandardInputOrOutput) {
+    const RunOptions o = parsedOk({"-", "seu", "w.mtx", "--out", "-"});
+    EXPECT_FALSE(o.modulePath);
+    EXPECT_EQ(o.matrixPath, "-");
+    EXPECT_EQ(o.code, "seu");
+    EXPECT_EQ(o.param, "w.mtx");
+    EXPECT_FALSE(o.outPath);
+    EXPECT_EQ(parsedOk({"--module", "m", "x.mtx", "euc"}).modulePath, "m");
+}
+
+TEST(CommandLine, InnerProductCodesArePreparedUnlessRaw) {
+    EXPECT_EQ(preparationOf(parsedOk({"x.mtx", "cosine"})), Preparation::Cosine);
+    EXPECT_EQ(preparationOf(parsedOk({"x.mtx", "spe", "--prepare"})), Preparation::Spearman);
+    EXPECT_FALSE(preparationOf(parsedOk({"x.mtx", "cor", "--raw"})));
+    EXPECT_FALSE(preparationOf(parsedOk({"x.mtx", "euc"})));
+}
+
 TEST(CommandLine, BadCommandLinesAreRefused) {
     const std::vector<std::vector<std::string>> bad = {
         {},                            // no module
@@ -118,6 +135,10 @@ TEST(CommandLine, BadCommandLinesAreRefused) {
         {"m.so", "a", "b", "c", "d"},           // too many arguments
         {"m.so", "x.mtx", "euc", "--prepare"},  // prepare for a code that needs none
         {"m.so", "--prepare"},                  // prepare with no matrix
+        {"x.mtx", "cos", "--raw", "--prepare"},
+        {"--module", "m", "n.so", "x.mtx"},  // two modules
+        {"-", "seu", "-"},                   // standard input twice
+        {"--threads", "2"},                  // no module named and no MATRIX
     };
     for (const auto& args : bad) {
         auto parsed = parseCommandLine(args);

@@ -157,9 +157,15 @@ def check_matrix(workdir, tag, dense, rng):
     cosine[degenerate_pairs(empty)] = 1.0
     correlation[degenerate_pairs(constant)] = 1.0
     spearman[degenerate_pairs(constant)] = 1.0
-    agree(f"{tag} cos", run_values(path, "cos", "--prepare"), cosine, dot_floor)
+    # hux-run prepares the columns of these codes by default; --prepare asks
+    # for the same, and --raw hands the module the columns as they are.
+    agree(f"{tag} cos", run_values(path, "cos"), cosine, dot_floor)
     agree(f"{tag} cor", run_values(path, "cor", "--prepare"), correlation, dot_floor)
-    agree(f"{tag} spe", run_values(path, "spe", "--prepare"), spearman, dot_floor)
+    agree(f"{tag} spe", run_values(path, "spe"), spearman, dot_floor)
+    products = (obs @ dense)[np.triu_indices(n, 1)]
+    raw = np.where(products > 1.0, 0.0, 1.0 - products)
+    agree(f"{tag} cos --raw", run_values(path, "cos", "--raw"), raw,
+          dot_floor * max(1.0, np.abs(products).max(initial=0.0)))
 
     # No explicit zeros are stored, so a stored row is a non-zero one and the
     # module's counts match SciPy's over all M coordinates.

@@ -50,6 +50,11 @@ ArrayPtr makeExtendedDouble(std::size_t m, std::size_t n, const std::vector<doub
 // next vornGetM completes it.
 void setDimensionsPending(vornArray* a);
 
+// Whether a dense m x n array of `classId` can be allocated now: the memory
+// is asked for and given back at once. Untouched pages cost nothing, so
+// this is cheap whatever the answer.
+bool canAllocateDense(vornClassID classId, std::size_t m, std::size_t n);
+
 // Total number of elements of a dense array (m * n), or stored entries of a
 // sparse one.
 std::size_t elementCount(const vornArray* a);
