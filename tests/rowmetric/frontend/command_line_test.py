@@ -207,6 +207,9 @@ def check_plain_calls(work):
            "euc, sqe, seu, cit, min, cos, cor, spe, ham, jac, che, mah" in err,
            f"an unknown code lists the codes: {err!r}")
 
+    if os.environ.get("SUITE_PASS") == "asan":
+        skip("a result too large to allocate: AddressSanitizer needs more address space than the limit")
+        return
     wide = os.path.join(work, "wide-empty.mtx")
     with open(wide, "w") as f:
         f.write("%%MatrixMarket matrix coordinate real general\n2 300000 0\n")
