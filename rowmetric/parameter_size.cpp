@@ -48,8 +48,7 @@ bool parameterSizeFits(ParameterRule rule, const vornArray* param, std::uint64_t
     return true;
 }
 
-ParameterProblem parameterProblem(ParameterRule rule, const vornArray* param,
-                                  std::uint64_t nvars) {
+ParameterProblem parameterProblem(ParameterRule rule, const vornArray* param, std::uint64_t nvars) {
     if (rule == ParameterRule::none) {
         return ParameterProblem::none;
     }
@@ -82,12 +81,13 @@ std::string expectedParameter(ParameterRule rule, std::uint64_t nvars) {
 }
 
 std::string givenParameter(const vornArray* param) {
-    const std::string shape = std::to_string(vornGetM(param)) + " x " + std::to_string(vornGetN(param));
+    const std::string shape =
+        std::to_string(vornGetM(param)) + " x " + std::to_string(vornGetN(param));
     if (!vornIsSparse(param)) {
         return "a " + shape + " array";
     }
-    return "a " + shape + " sparse array storing " + std::to_string(storedCount(param)) + " of its " +
-           std::to_string(shapeElementCount(param)) + " elements";
+    return "a " + shape + " sparse array storing " + std::to_string(storedCount(param)) +
+           " of its " + std::to_string(shapeElementCount(param)) + " elements";
 }
 
 }  // namespace rowmetric

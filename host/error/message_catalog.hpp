@@ -7,9 +7,9 @@
 namespace vornhost::detail {
 
 // The message text for "catalog:key", followed by its detail filled with the
-// message identifier's arguments when it has any. An identifier without catalog text
-// gets a generic sentence naming it. The pointer stays valid for the life of
-// the process.
+// message identifier's arguments when it has any. An identifier without
+// catalog text gets a generic sentence naming it. The pointer stays valid for
+// the life of the process.
 const char* messageFor(const std::string& identifier,
                        const std::vector<resource_core::BaseMsgID::Argument>& arguments);
 

@@ -21,9 +21,8 @@ struct GzCloser {
 
 // A descriptor of its own for gzdopen, which closes what it is given.
 int openDescriptor(const std::string& path) {
-    const int fd = path == kStandardInputName
-                       ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
-                       : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = path == kStandardInputName ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                              : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw std::runtime_error(std::string("cannot open: ") + std::strerror(errno));
     return fd;
 }
@@ -36,7 +35,8 @@ void throwGzFailure(gzFile file) {
     int code = Z_OK;
     const char* message = gzerror(file, &code);
     if (code == Z_OK) return;
-    if (code == Z_ERRNO) throw std::runtime_error(std::string("cannot read: ") + std::strerror(errno));
+    if (code == Z_ERRNO)
+        throw std::runtime_error(std::string("cannot read: ") + std::strerror(errno));
     // zlib puts its own name for the file ("<fd:3>") before the reason.
     const std::string reason(message);
     const std::size_t colon = reason.find(": ");

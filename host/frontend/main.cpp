@@ -109,7 +109,8 @@ int run(const RunOptions& options) {
     }
 
     std::vector<vornhost::ArrayPtr> inputs;
-    if (auto failure = buildInputs(options, inputs)) return complain(failure->status, failure->text);
+    if (auto failure = buildInputs(options, inputs))
+        return complain(failure->status, failure->text);
     std::vector<const vornArray*> handles;
     for (const auto& input : inputs) handles.push_back(input.get());
     const CallOutcome outcome = callModule(entry, options.nargout, handles);

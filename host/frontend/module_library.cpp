@@ -25,7 +25,8 @@ std::string moduleBesideProgram(const std::string& relative) {
     std::vector<char> path(4096);
     const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
     if (n <= 0 || static_cast<std::size_t>(n) == path.size())
-        throw std::runtime_error("cannot find the module beside hux-run: its own path is unreadable");
+        throw std::runtime_error(
+            "cannot find the module beside hux-run: its own path is unreadable");
     const std::string program(path.data(), static_cast<std::size_t>(n));
     return program.substr(0, program.rfind('/') + 1) + relative;
 }

@@ -107,8 +107,8 @@ TEST(Exception, ArgumentsFillTheDetailAfterTheSentence) {
     };
     using SizeError = fl::except::Exception<SizeId, std::exception, void>;
     const std::string sentence = *vornhost::catalogText("qualbox:pdisthux:BadParameterSize");
-    const SizeError both{SizeId({std::string("a vector of 4 weights"),
-                                 std::u16string(u"\u00e9\U0001F600 \xD800")})};
+    const SizeError both{
+        SizeId({std::string("a vector of 4 weights"), std::u16string(u"\u00e9\U0001F600 \xD800")})};
     EXPECT_EQ(std::string(both.what()),
               sentence + " It must be a vector of 4 weights; it is \u00e9\U0001F600 \uFFFD.");
     const SizeError one{SizeId({BaseMsgID::Argument(7L)})};

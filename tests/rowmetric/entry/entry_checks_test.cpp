@@ -81,9 +81,9 @@ TEST_F(EntryChecks, UnrecognisedCodesAreRejected) {
         SCOPED_TRACE(text);
         const Outcome outcome = callModule(1, {x.get(), code.get()});
         expectFailure<pd::UnknownMetric>(outcome);
-        EXPECT_NE(outcome.thrownText.find(
-                      "euc, sqe, seu, cit, min, cos, cor, spe, ham, jac, che, mah;"),
-                  std::string::npos)
+        EXPECT_NE(
+            outcome.thrownText.find("euc, sqe, seu, cit, min, cos, cor, spe, ham, jac, che, mah;"),
+            std::string::npos)
             << outcome.thrownText;
     }
 }

@@ -259,7 +259,8 @@ TEST(MatrixMarketRead, GzipAndStandardInputReadLikePlainFiles) {
     const std::string gz = dir.file("m.mtx.gz");
     writeGzip(gz, text);
     for (const MarketResult& read : {readMatrixMarketFile(gz), readWithStandardInput(gz, "-")}) {
-        ASSERT_TRUE(std::holds_alternative<CscMatrix>(read)) << describe(std::get<MarketError>(read));
+        ASSERT_TRUE(std::holds_alternative<CscMatrix>(read))
+            << describe(std::get<MarketError>(read));
         const CscMatrix& m = std::get<CscMatrix>(read);
         EXPECT_EQ(m.colStart, plain.colStart);
         EXPECT_EQ(m.rowIndex, plain.rowIndex);
@@ -269,10 +270,12 @@ TEST(MatrixMarketRead, GzipAndStandardInputReadLikePlainFiles) {
     writeGzip(bad, kCoordReal + "3 3 1\n1 4 1\n");
     const MarketResult fromStdin = readWithStandardInput(bad, "-");
     ASSERT_TRUE(std::holds_alternative<MarketError>(fromStdin));
-    EXPECT_EQ(describe(std::get<MarketError>(fromStdin)).rfind("standard input:3: column index", 0), 0u);
+    EXPECT_EQ(describe(std::get<MarketError>(fromStdin)).rfind("standard input:3: column index", 0),
+              0u);
 
     std::ifstream whole(gz, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(whole), std::istreambuf_iterator<char>()};
+    const std::string bytes{std::istreambuf_iterator<char>(whole),
+                            std::istreambuf_iterator<char>()};
     const std::string cut = dir.file("cut.mtx.gz");
     std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() - 12);
     const MarketResult truncated = readMatrixMarketFile(cut);
