@@ -181,9 +181,9 @@ fewer inputs (none, or MATRIX alone).
   MATRIX   Matrix Market file (coordinate real/integer/pattern or array;
            general, symmetric or skew-symmetric, the latter two expanded),
            or "-" for standard input; gzip-compressed input (.mtx.gz) is
-           recognised by its first bytes. Passed as a sparse double array;
-           repeated entries are summed. Array files keep only their
-           non-zero values in the sparse array.
+           recognised by its first bytes. Passed as a sparse double array:
+           repeated entries are summed, and entries equal to zero are
+           not stored.
   CODE     metric code (see the list below), passed as text as it stands;
            the module reads its first three letters, so "cosine" is cos.
   PARAM    a number (1 x 1) or a Matrix Market file (e.g. seu's weights,

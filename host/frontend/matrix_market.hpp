@@ -44,7 +44,8 @@ using MarketResult = std::variant<CscMatrix, MarketError>;
 // "general", "symmetric" or "skew-symmetric" (both expanded to the full
 // matrix). Coordinate entries repeated at one position are summed in file
 // order (pattern entries stay 1); explicit zeros in coordinate files are kept
-// as stored entries. Array files keep only their non-zero values. Any byte
+// here as the file has them (the host's arrays drop them). Array files keep
+// only their non-zero values. Any byte
 // sequence yields either a matrix or an error; nothing is read out of range.
 MarketResult parseMatrixMarket(std::string_view bytes, const std::string& fileName,
                                const MarketLimits& limits = {});

@@ -27,7 +27,9 @@ struct SparseLayout {
 // Sparse builders validate the layout (colStart has n + 1 entries, starts at
 // 0, never decreases and ends at the entry count; rows strictly ascend within
 // a column and stay below m) and throw std::invalid_argument with a one-line
-// reason when it is broken.
+// reason when it is broken. The array never stores a zero: entries equal to
+// +0.0 or -0.0 (complex: both parts; logical: false) are dropped, so a row
+// stored in a column always holds a value that is not zero.
 ArrayPtr makeSparseDouble(const SparseLayout& layout, std::vector<double> values);
 ArrayPtr makeSparseComplex(const SparseLayout& layout, std::vector<double> real,
                            std::vector<double> imag);
