@@ -194,8 +194,9 @@ cos, cor and spe compute 1 - x.y, which is the cosine, correlation or rank
 correlation distance only for prepared columns, so hux-run prepares them:
 it scales each column to unit length (cos), centres then scales it (cor), or
 ranks it (average ranks over all rows, implicit zeros included) then centres
-and scales it (spe). A column of zero length stays all zeros (distance 1 to
-everything).
+and scales it (spe), at any scale of the data. A column of zero length stays
+all zeros (distance 1 to everything); one holding NaN or an infinity (for
+spe: NaN) becomes NaN in every row, so its distances are NaN.
 
 Options:
   --module FILE        the module to load (default: rowmetric.so beside
