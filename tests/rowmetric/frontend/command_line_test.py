@@ -2,8 +2,9 @@
 """hux-run as a program: output forms, thread-count independence, error lines,
 exit statuses, the module it loads by default, standard input and output,
 that --out is written whole or not at all, what --out does with each kind of
-file that may stand at the path, and that writing a large result costs little
-memory beyond the result; and that every script answers --help.
+file that may stand at the path or descriptor it may name, and that writing
+a large result costs little memory beyond the result; and that every script
+answers --help.
 
 Usage: command_line_test.py HUX_RUN ROWMETRIC_SO MISBEHAVING_SO OLD_INTERFACE_SO
 """
@@ -351,6 +352,33 @@ def check_out_links(work):
            "a loop of links is left alone")
 
 
+def check_out_descriptors(work):
+    """/dev/stdout and /dev/fd/N name descriptors hux-run already holds: they
+    are written through, into a pipe, and onto a file opened for appending,
+    which keeps what it held. A target name of 250 bytes works too."""
+    small = os.path.join(work, "small.mtx")
+    _, text, _ = hux(small, "euc")
+    for path in ("/dev/stdout", "/dev/fd/1"):
+        rc, out, err = hux(small, "euc", "--out", path)
+        expect(rc == 0 and out == text, f"--out {path} into a pipe: {rc} {err!r}")
+        log = os.path.join(work, "log.txt")
+        with open(log, "w") as f:
+            f.write("previous\n")
+        inode = os.stat(log).st_ino
+        with open(log, "ab") as appended:
+            run = subprocess.run([HUX_RUN, MODULE, small, "euc", "--out", path], stdout=appended,
+                                 stderr=subprocess.PIPE)
+        expect(run.returncode == 0 and read_bytes(log) == b"previous\n" + text
+               and os.stat(log).st_ino == inode,
+               f"--out {path} onto a file opened for appending keeps it: {run.stderr!r}")
+    long_name = os.path.join(work, "n" * 250)
+    rc, _, err = hux(small, "euc", "--out", long_name)
+    expect(rc == 0 and os.path.exists(long_name) and read_bytes(long_name) == text,
+           f"--out with a 250-byte name: {rc} {err!r}")
+    os.unlink(long_name)
+    expect(no_temporaries(work), "no temporary left beside a long name")
+
+
 def in_background(read):
     """Runs `read` on a thread; returns the thread and the list its result goes to."""
     received = []
@@ -464,6 +492,7 @@ def main():
         check_out_files(work)
         check_out_links(work)
         check_out_special_files(work)
+        check_out_descriptors(work)
         check_streaming_memory(work)
     finally:
         shutil.rmtree(work)
