@@ -6,7 +6,7 @@ file that may stand at the path or descriptor it may name, and that writing
 a large result costs little memory beyond the result; and that every script
 answers --help.
 
-Usage: command_line_test.py HUX_RUN ROWMETRIC_SO MISBEHAVING_SO OLD_INTERFACE_SO
+Usage: command_line_test.py HUX_RUN ROWMETRIC_SO MISBEHAVING_SO OLD_INTERFACE_SO ROWMETRIC_BENCH
 """
 import gzip
 import os
@@ -24,7 +24,7 @@ import time
 
 import numpy as np
 
-HUX_RUN, MODULE, MISBEHAVING, OLD_INTERFACE = sys.argv[1:5]
+HUX_RUN, MODULE, MISBEHAVING, OLD_INTERFACE, BENCH = sys.argv[1:6]
 checks = 0
 failures = []
 
@@ -379,6 +379,25 @@ def check_out_descriptors(work):
     expect(no_temporaries(work), "no temporary left beside a long name")
 
 
+def check_bench_parameters(work):
+    """The benchmark driver applies the module's parameter rules: seu and mah
+    without --param, or mah with 1 of its 1600 elements, stop with one line
+    instead of reading past the buffer."""
+    data = os.path.join(work, "bench.csc")
+    with open(data, "wb") as f:
+        f.write(b"RMCSC01\0" + struct.pack("<3Q", 40, 3, 2) + struct.pack("<4Q", 0, 1, 2, 2)
+                + struct.pack("<2Q", 0, 5) + struct.pack("<2d", 1.0, 2.0))
+    one = os.path.join(work, "one.f64")
+    with open(one, "wb") as f:
+        f.write(struct.pack("<d", 1.0))
+    for args, says in ((["seu"], "seu needs --param"), (["mah"], "mah needs --param"),
+                       (["mah", "--param", one], "it must be the 40 x 40 factor U (1600 elements)")):
+        run = subprocess.run([BENCH, "--data", data, "--runs", "1", "--metric", *args],
+                             capture_output=True, text=True, timeout=60)
+        expect(run.returncode == 2 and run.stdout == "" and one_line(run.stderr) and says in run.stderr,
+               f"rowmetric_bench {' '.join(args)}: {run.returncode} {run.stderr!r}")
+
+
 def in_background(read):
     """Runs `read` on a thread; returns the thread and the list its result goes to."""
     received = []
@@ -493,6 +512,7 @@ def main():
         check_out_links(work)
         check_out_special_files(work)
         check_out_descriptors(work)
+        check_bench_parameters(work)
         check_streaming_memory(work)
     finally:
         shutil.rmtree(work)
