@@ -201,10 +201,12 @@ spe: NaN) becomes NaN in every row, so its distances are NaN.
 Options:
   --module FILE        the module to load (default: rowmetric.so beside
                        hux-run, in ../lib from its own directory)
-  --out FILE           write the result to FILE ("-": standard output): a
-                       file, or the file a symlink names, is replaced only once
-                       the result is complete and keeps its mode; a device,
-                       FIFO or socket is written directly
+  --out FILE           write the result to FILE ("-": standard output): one
+                       of hux-run's descriptors (/dev/stdout, /dev/fd/N) is
+                       written through, never replaced; a file, or the file a
+                       symlink names, is replaced only once the result is
+                       complete and keeps its mode; a device, FIFO or socket
+                       is written directly
   --binary             write raw little-endian doubles instead of text
   --threads N          allow at most N threads (default: TBB's default)
   --nargout K          number of outputs requested (default 1)
