@@ -101,13 +101,14 @@ Target resolve(const std::string& path) {
             const std::string next =
                 !link.empty() && link[0] == '/' ? link : directoryOf(target.path) + link;
             struct stat followed {};
-            if (!heldDescriptor(next) && ::stat(target.path.c_str(), &followed) == 0 &&
-                !S_ISREG(followed.st_mode)) {
-                target.status = followed;
-            } else {
+            const bool notRegular = !heldDescriptor(next) &&
+                                    ::stat(target.path.c_str(), &followed) == 0 &&
+                                    !S_ISREG(followed.st_mode);
+            if (!notRegular) {
                 target.path = next;
                 continue;
             }
+            target.status = followed;
         }
         if (S_ISDIR(target.status.st_mode)) {
             throw std::runtime_error(path + ": is a directory, not a file to write");
