@@ -161,7 +161,8 @@ void checkParameter(const Options& o, rowmetric::ParameterRule rule, const vornA
                     std::uint64_t nvars) {
     using rowmetric::ParameterProblem;
     const char* option = rule == rowmetric::ParameterRule::exponent ? "--exponent" : "--param";
-    switch (rowmetric::parameterProblem(rule, extra, nvars)) {
+    const rowmetric::ParameterView view = rowmetric::parameterView(extra, rule);
+    switch (rowmetric::parameterProblem(rule, view, nvars)) {
         case ParameterProblem::missing:
             throw std::invalid_argument(o.metric + " needs " + option + ": " +
                                         rowmetric::expectedParameter(rule, nvars));
@@ -169,7 +170,7 @@ void checkParameter(const Options& o, rowmetric::ParameterRule rule, const vornA
             throw std::invalid_argument(std::string(option) + " does not fit " + o.metric +
                                         ": it must be " +
                                         rowmetric::expectedParameter(rule, nvars) + "; it is " +
-                                        rowmetric::givenParameter(extra));
+                                        rowmetric::givenParameter(view));
         case ParameterProblem::badExponent:
             throw std::invalid_argument("--exponent must be a finite number above 0");
         case ParameterProblem::none:

@@ -1,5 +1,6 @@
-// runPairs: computes all pairs of a metric body by the path choosePath picks
-// for the measured matrix; every path gives the plain pair loop's bits.
+// runPairs: computes the pairs of all rows or a slice of them by the path
+// choosePath picks for the measured matrix; every path gives the plain pair
+// loop's bits.
 #pragma once
 
 #include "matrix_shape.hpp"
@@ -44,10 +45,21 @@ void runPath(Path path, const MetricBody<Call>& body, const MatrixShape& shape) 
     runPairLoop(body);
 }
 
+// All pairs of a body over its whole matrix.
 template <class Call>
 void runPairs(const MetricBody<Call>& body) {
     const MatrixShape shape = measureMatrix(body.rowIndex, body.colStart, body.n);
     runPath(choosePath(Call::kKind, shape), body, shape);
+}
+
+// The pairs of the rows of `in` (all rows unless it names a slice) into
+// in.out, by the path chosen for the whole matrix: a slice takes the path the
+// whole call takes.
+inline void runPairs(BodyKind kind, const PairInputs& in) {
+    const MatrixShape whole = measureMatrix(in.rowIndex, in.colStart, in.n);
+    const Path path = choosePath(kind, whole);
+    const MatrixShape shape = columnsFrom(whole, in.colStart, rowsOf(in).begin);
+    withBody(kind, in, [&](const auto& body) { runPath(path, body, shape); });
 }
 
 }  // namespace rowmetric

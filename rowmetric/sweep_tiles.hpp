@@ -200,8 +200,8 @@ void storeTile(const double* acc, const Body& body, std::uint64_t i0, std::uint6
 
 }  // namespace detail
 
-// All pairs of an order-dependent fold (sums of squares, of absolute values,
-// of powers, and the maximum) written to the body's condensed output.
+// The pairs of an order-dependent fold (sums of squares, of absolute values,
+// of powers, and the maximum) of the body's rows, written to its output.
 // Blocks of kLanes columns are spread over threads; each block sweeps every
 // chunk that holds a column to its right. Each pair is computed by one tile
 // in one fixed order, so the result does not depend on the thread count.
@@ -216,14 +216,17 @@ void runTileSweep(const Body& body, const MatrixShape& shape) {
     const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, policy);
     const ChunkLists chunks = buildChunkLists(index, colStart, shape, kTileWidth, policy);
     const std::uint64_t base = colStart[0];
-    const std::uint64_t blockCount = (n + kLanes - 1) / kLanes;
+    const std::uint64_t blockCount = (body.rowLimit + kLanes - 1) / kLanes;
 
     tbb::enumerable_thread_specific<std::vector<double>> scratch(
         [] { return std::vector<double>(kTileWidth * kLanes); });
     parallelForEach(blockCount, [&](std::uint64_t blk) {
         double* acc = scratch.local().data();
         const std::uint64_t i0 = blk * kLanes;
+        // The block's entries are in row order, so the sweep takes all its
+        // columns; only those below rowLimit are stored.
         const std::uint64_t lanes = std::min(kLanes, n - i0);
+        const std::uint64_t storedLanes = std::min(lanes, body.rowLimit - i0);
         const ChunkEntry* bBegin = blocks.entries.data() + (colStart[i0] - base);
         const ChunkEntry* bEnd = blocks.entries.data() + (colStart[i0 + lanes] - base);
         for (std::uint64_t j0 = (i0 + 1) / kTileWidth * kTileWidth; j0 < n; j0 += kTileWidth) {
@@ -232,7 +235,7 @@ void runTileSweep(const Body& body, const MatrixShape& shape) {
             const ChunkEntry* cEnd = chunks.entries.data() + (colStart[j0 + width] - base);
             std::fill(acc, acc + width * kLanes, 0.0);
             detail::sweepTile(bBegin, bEnd, cBegin, cEnd, width, acc, policy);
-            detail::storeTile(acc, body, i0, lanes, j0, width, policy);
+            detail::storeTile(acc, body, i0, storedLanes, j0, width, policy);
         }
     });
 }

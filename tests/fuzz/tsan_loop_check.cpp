@@ -40,6 +40,7 @@ template <class Body>
 struct Announced {
     Body body;
     std::uint64_t n;
+    std::uint64_t rowLimit = n;
     void operator()(std::uint64_t i) const {
         __tsan_acquire(&startToken);
         body(i);
@@ -61,6 +62,7 @@ void runAnnounced(const Body& body) {
 struct RacyBody {
     std::uint64_t n;
     double* out;
+    std::uint64_t rowLimit = n;
     void operator()(std::uint64_t i) const {
         for (int k = 0; k < 5; ++k) {
             out[0] += static_cast<double>(i);
