@@ -4,6 +4,7 @@
 
 #include "sweep_row_index.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -28,15 +29,19 @@ struct ChunkLists {
     std::vector<ChunkEntry> entries;
 };
 
-// Walks the row index in slot order and deals each entry to its chunk: slot
-// order is (row, column) order, so every chunk receives its entries sorted.
+// The chunks of the columns below `columns` (rounded up to whole chunks, at
+// most shape.n): walks the row index in slot order and deals each entry to
+// its chunk. Slot order is (row, column) order, so every chunk receives its
+// entries sorted.
 template <class Policy>
 ChunkLists buildChunkLists(const RowIndex& index, const std::uint64_t* colStart,
-                           const MatrixShape& shape, std::uint64_t width, const Policy& policy) {
+                           const MatrixShape& shape, std::uint64_t width, std::uint64_t columns,
+                           const Policy& policy) {
+    const std::uint64_t chunks = (std::min(columns, shape.n) + width - 1) / width;
+    const std::uint64_t end = std::min(chunks * width, shape.n);
     ChunkLists lists;
     lists.width = width;
-    lists.entries.resize(shape.stored);
-    const std::uint64_t chunks = (shape.n + width - 1) / width;
+    lists.entries.resize(colStart[end] - colStart[0]);
     std::vector<std::uint64_t> cursor(chunks);
     for (std::uint64_t c = 0; c < chunks; ++c) {
         cursor[c] = colStart[c * width] - colStart[0];
@@ -44,6 +49,9 @@ ChunkLists buildChunkLists(const RowIndex& index, const std::uint64_t* colStart,
     for (std::uint64_t r = 0; r < shape.rows; ++r) {
         for (std::uint64_t s = index.rowStart[r]; s < index.rowStart[r + 1]; ++s) {
             const std::uint64_t col = index.column[s];
+            if (col >= end) {
+                continue;
+            }
             const double v = index.value[s];
             lists.entries[cursor[col / width]++] = ChunkEntry{r, v, policy.only(v, r), col % width};
         }

@@ -213,8 +213,9 @@ void runTileSweep(const Body& body, const MatrixShape& shape) {
     const std::uint64_t n = shape.n;
     const std::uint64_t* colStart = body.colStart;
     const RowIndex index = buildRowIndex(body.values, body.rowIndex, colStart, shape);
-    const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, policy);
-    const ChunkLists chunks = buildChunkLists(index, colStart, shape, kTileWidth, policy);
+    // Blocks only for the rows computed; chunks for every column to their right.
+    const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, body.rowLimit, policy);
+    const ChunkLists chunks = buildChunkLists(index, colStart, shape, kTileWidth, n, policy);
     const std::uint64_t base = colStart[0];
     const std::uint64_t blockCount = (body.rowLimit + kLanes - 1) / kLanes;
 
