@@ -246,13 +246,16 @@ class SetupCase(unittest.TestCase):
         return path
 
     def pack(self, out_dir: str, add: Sequence[str] = (), stub: Optional[str] = None,
-             name: str = "setup", agent_key: Optional[str] = None) -> str:
+             name: str = "setup", agent_key: Optional[str] = None,
+             agent_url: Optional[str] = None) -> str:
         out = os.path.join(out_dir, name)
         cmd = [PACK_SETUP, "--stub", stub or self.stub, "--bundle", self.bundle]
         for path in add:
             cmd += ["--add", path]
         if agent_key is not None:
             cmd += ["--agent-key", agent_key]
+        if agent_url is not None:
+            cmd += ["--agent-url", agent_url]
         done = subprocess.run(cmd + ["--output", out], capture_output=True)
         self.assertEqual(done.returncode, 0, done.stderr.decode())
         return out
