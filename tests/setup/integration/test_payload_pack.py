@@ -376,17 +376,20 @@ class PayloadAgents(h.SetupCase):
         self.assertEqual(self.server.requests(), [], "no request expected")
         self.assertEqual(os.path.dirname(run.launcher), run.workspace)
 
-    def test_unittest_variable_unpacks_next_to_setup(self):
+    def test_unittest_variable_works_in_a_fresh_directory_beside_setup(self):
         env = self.env(__ZQ_BOOTSTRAP_INSTALLER_UNITTEST__="")
-        run = self.assert_agent_ran(self.run_setup(env=env), tag="v1")
         here = os.path.dirname(self.setup_path)
-        self.assertEqual(run.bundle, os.path.join(here, "bundle.zip"))
-        self.assertTrue(os.path.isfile(os.path.join(here, "bundle.zip")))
-        with open(os.path.join(here, "bundle.zip"), "rb") as f:
-            self.assertEqual(f.read(), h.bundle_archive())
-        # The downloaded agent archive lands in the same directory.
-        self.assertEqual(h.read_file(os.path.join(here, "InstallAgent.zip")),
-                         h.agent_archive("v1"))
+        os.chmod(here, 0o755)
+        # Whatever lies beside setup is not the payload's.
+        self.write(os.path.join(here, "InstallAgent.zip"), h.agent_archive("planted"))
+        run = self.assert_agent_ran(self.run_setup(env=env), tag="v1")
+        self.assertEqual(os.path.dirname(run.workspace), here)
+        self.assertEqual(sorted(os.listdir(here)), ["InstallAgent.zip", "setup"])
+        # A directory that others may write to is not worked in at all.
+        os.chmod(here, 0o777)
+        self.assert_failed(self.run_setup(env=env), [
+            "The installer's own directory %s is not owned by you or can be written by "
+            "others; refusing to work in it." % here])
 
 
 if __name__ == "__main__":

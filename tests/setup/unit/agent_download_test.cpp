@@ -69,7 +69,8 @@ protected:
     std::string base() const { return home_.path() + "/" + setup::kUserAgentSubpath; }
     std::string destination() const { return workspace_ / "InstallAgent.zip"; }
     FetchResult fetch(const std::string& url) {
-        return setup::fetchAgentArchive(url, destination(), key_, setup_test::captureReport);
+        return setup::fetchAgentArchive(url, destination(), key_, setup::CacheUse::consult,
+                                        setup_test::captureReport);
     }
     void cacheAgent(const std::string& validator) {
         setup_test::writeFile(base() + "installagent/install", "cached");
@@ -88,7 +89,8 @@ protected:
 TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
     auto noHandle = []() -> CURL* { return nullptr; };
     EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(), key_,
-                                       setup_test::captureReport, noHandle)
+                                       setup::CacheUse::consult, setup_test::captureReport,
+                                       noHandle)
                   .status,
               FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
@@ -99,7 +101,7 @@ TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
 
 TEST_F(FetchAgentArchive, UnwritableDestinationIsReported) {
     EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", workspace_ / "no/such/file",
-                                       key_, setup_test::captureReport)
+                                       key_, setup::CacheUse::consult, setup_test::captureReport)
                   .status,
               FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
@@ -271,8 +273,9 @@ std::string fetchUnderFileSizeLimit(const std::string& url, const std::string& d
         const rlimit limit{limitBytes, limitBytes};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
         setup_test::clearReports();
-        const FetchResult result = setup::fetchAgentArchive(url, destination, setup::AgentKey(),
-                                                            setup_test::captureReport);
+        const FetchResult result =
+            setup::fetchAgentArchive(url, destination, setup::AgentKey(), setup::CacheUse::consult,
+                                     setup_test::captureReport);
         struct sigaction after {};
         sigaction(SIGXFSZ, nullptr, &after);
         std::string text = reports.empty() ? "" : reports[0];
@@ -414,39 +417,68 @@ TEST_F(SignedFetch, AnArchiveTheSignatureDoesNotCoverIsRefused) {
         ScriptedServer server({signatureRule(sent), agentRule("agent archive", "\"new\"")});
         setup_test::clearReports();
         EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed);
-        EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentNotSigned});
+        EXPECT_EQ(reports, std::vector<std::string>{
+                               setup::signatureMismatchMessage(server.url("/agent.sig"))});
         EXPECT_EQ(server.requests(),
                   (std::vector<std::string>{"HEAD /agent", "GET /agent.sig", "GET /agent"}));
         expectCacheUntouched("ETag: \"old\"\r");
     }
 }
 
+TEST_F(SignedFetch, AnArchiveReplacedAfterTheSignatureWasFetchedIsCheckedAgain) {
+    // The server switched to a new archive and its signature between this
+    // run's signature and archive requests; its validator tells.
+    Rule oldSignature = signatureRule(signature("old archive"));
+    oldSignature.times = 1;
+    Rule head = methodRule("HEAD", 200, "\"old\"");
+    ScriptedServer server({oldSignature, signatureRule(signature("new archive")), head,
+                           agentRule("new archive", "\"new\"")});
+    const FetchResult result = fetch(server.url("/agent"));
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(result.status, FetchStatus::Downloaded);
+    EXPECT_EQ(result.validator, "ETag: \"new\"\r");
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent.sig",
+                                                           "GET /agent", "GET /agent.sig"}));
+}
+
 TEST_F(SignedFetch, AnswersThatAreNoSignatureAreRefusedBeforeTheArchive) {
     cacheAgent("ETag: \"old\"\r");
     const std::string good = signature("agent archive");
-    std::vector<std::pair<std::string, Rule>> cases = {
-        {"truncated", signatureRule(good.substr(0, 63))},
-        {"one byte long", signatureRule(good + "x")},
-        {"empty", signatureRule("")},
-        {"much too long", signatureRule(std::string(100000, 's'))},
-        {"not found", signatureRule("not found", 404)},
-        {"not found, long page", signatureRule(std::string(5000, 'p'), 404)},
-        {"server error, good bytes", signatureRule(good, 500)},
-        {"no content", signatureRule("", 204)},
+    // The sentence names the cause: a status that is no success, or else
+    // the size (-1: more than a signature).
+    struct Case {
+        std::string name;
+        Rule rule;
+        long failedStatus;
+        long long bytes;
+    };
+    std::vector<Case> cases = {
+        {"truncated", signatureRule(good.substr(0, 63)), 0, 63},
+        {"one byte long", signatureRule(good + "x"), 0, -1},
+        {"empty", signatureRule(""), 0, 0},
+        {"much too long", signatureRule(std::string(100000, 's')), 0, -1},
+        {"not found", signatureRule("not found", 404), 404, 0},
+        {"not found, long page", signatureRule(std::string(5000, 'p'), 404), 404, 0},
+        {"server error, good bytes", signatureRule(good, 500), 500, 0},
+        {"no content", signatureRule("", 204), 0, 0},
     };
     Rule moved = signatureRule("moved", 302);
     moved.headers = {{"Location", "/elsewhere.sig"}};
-    cases.push_back({"redirected", moved});
+    cases.push_back({"redirected", moved, 302, 0});
     Rule endless = signatureRule("");
     endless.endless = true;
-    cases.push_back({"endless", endless});
+    cases.push_back({"endless", endless, 0, -1});
     Rule elsewhere = signatureRule(good);
     elsewhere.path = "/elsewhere.sig";
-    for (const auto& [name, rule] : cases) {
+    for (const auto& [name, rule, failedStatus, bytes] : cases) {
         ScriptedServer server({rule, elsewhere, agentRule("agent archive", "\"new\"")});
+        const std::string at = server.url("/agent.sig");
         setup_test::clearReports();
         EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed) << name;
-        EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentNotSigned}) << name;
+        EXPECT_EQ(reports, std::vector<std::string>{
+                               failedStatus != 0 ? setup::signatureMissingMessage(at, failedStatus)
+                                                 : setup::signatureSizeMessage(at, bytes)})
+            << name;
         // Neither the archive nor a redirect's target is asked for.
         EXPECT_EQ(server.requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent.sig"}))
             << name;

@@ -43,7 +43,8 @@ void fetchWithRecorder(const std::string& url) {
     TempDir workspace;
     setup_test::ScopedEnv home("HOME", workspace.path().c_str());
     setup::fetchAgentArchive(url, workspace / "InstallAgent.zip", setup::AgentKey(),
-                             setup_test::captureReport, freshHandle, kRecorder);
+                             setup::CacheUse::consult, setup_test::captureReport, freshHandle,
+                             kRecorder);
 }
 
 TEST(TransferPolicy, CompiledLimitsReachTheirOwnOptions) {
