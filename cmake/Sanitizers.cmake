@@ -33,3 +33,16 @@ if(FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link ${_memory_checks} -fno-omit-frame-pointer)
   add_link_options(${_memory_checks})
 endif()
+
+# For code that is loaded into, or stands in for, programs that are not
+# instrumented (a preloaded library, a link-time stand-in): the target keeps
+# the project's other options but none of the instrumentation above.
+function(leave_uninstrumented target)
+  foreach(property COMPILE_OPTIONS LINK_OPTIONS)
+    get_target_property(options ${target} ${property})
+    if(options)
+      list(FILTER options EXCLUDE REGEX "^-f(no-)?sanitize")
+      set_target_properties(${target} PROPERTIES ${property} "${options}")
+    endif()
+  endforeach()
+endfunction()

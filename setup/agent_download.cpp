@@ -235,6 +235,12 @@ FetchResult fetchAgentArchive(const std::string& url, const std::string& destina
                               const AgentKey& key, CacheUse cache, ReportFn report,
                               EasyHandleFactory makeHandle, const OptionSetter& options) {
     FetchResult result;
+    if (options.libcurlVersion < kOldestLibcurl) {
+        report(oldLibcurlMessage(libcurlVersionText(options.libcurlVersion),
+                                 libcurlVersionText(kOldestLibcurl)),
+               true);
+        return result;
+    }
     FilePtr file(std::fopen(destination.c_str(), "wbe"));
     if (!file) {
         report(cacheFileMessage(errno), true);

@@ -36,8 +36,9 @@ struct FetchResult {
 // ".sig" is fetched first (and once more when the archive turns out to have
 // been replaced meanwhile) and the archive is returned only when that
 // signature by key covers it. Nothing in the cache is changed here. Every
-// failure is reported once. makeHandle stands in for curl_easy_init, options
-// for curl_easy_setopt of the transfers' bounds.
+// failure is reported once, a libcurl older than kOldestLibcurl before
+// anything else. makeHandle stands in for curl_easy_init, options for
+// curl_easy_setopt of the transfers' bounds and for the libcurl release.
 FetchResult fetchAgentArchive(const std::string& url, const std::string& destination,
                               const AgentKey& key, CacheUse cache, ReportFn report,
                               EasyHandleFactory makeHandle = curl_easy_init,

@@ -1,6 +1,7 @@
 #include "agent_key.hpp"
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -44,6 +45,10 @@ std::string keyFingerprint(EVP_PKEY* key) {
 }
 
 AgentKey loadAgentKey(const std::string& path) {
+    // setup carries its own libcrypto; the machine's openssl.cnf belongs to
+    // whatever OpenSSL the machine has (another version, other providers),
+    // and the signature check must not depend on it.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
     AgentKey result;
     const std::unique_ptr<BIO, BioFree> file(BIO_new_file(path.c_str(), "rb"));
     if (file) {

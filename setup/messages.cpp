@@ -27,6 +27,11 @@ std::string processMessage(const std::string& reason) {
     return "Internal Error: Failed to initialize the download process - " + reason;
 }
 
+std::string oldLibcurlMessage(const std::string& found, const std::string& needed) {
+    return "The installer needs libcurl " + needed + " or later to download the install agent, "
+           "but this system's libcurl is " + found + ".";
+}
+
 std::string transferMessage(CURLcode code) {
     return std::string("Error: Download process failed - ") + curl_easy_strerror(code) + "\n\n" +
            kCheckSettings;

@@ -17,6 +17,9 @@ std::string setupMessage(CURLcode code);
 // The download could not be set up (handle, limits, protocols).
 std::string processMessage(const std::string& reason);
 
+// The system's libcurl is older than the oldest one the transfers work with.
+std::string oldLibcurlMessage(const std::string& found, const std::string& needed);
+
 // A transfer failed, or its response code could not be read.
 std::string transferMessage(CURLcode code);
 

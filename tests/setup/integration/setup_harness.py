@@ -6,6 +6,7 @@ Paths come from the environment that CTest sets:
   SETUP_STUB       the installer stub (production time-outs)
   SETUP_STUB_FAST  the same code with short network time-outs
   PACK_SETUP       scripts/pack-setup
+  OLD_LIBCURL_SHIM the preloaded library that makes libcurl pass for an older one
 Each test gets its own temp directory, throw-away HOME and server. Keys for
 signed agents are made by the openssl tool in that directory, and agents are
 signed with scripts/sign-agent.
@@ -34,6 +35,7 @@ from agent_server import AgentServer, Reply  # noqa: E402,F401
 STUB = os.environ.get("SETUP_STUB", "")
 FAST_STUB = os.environ.get("SETUP_STUB_FAST", "")
 PACK_SETUP = os.environ.get("PACK_SETUP", os.path.join(REPO, "scripts", "pack-setup"))
+OLD_LIBCURL_SHIM = os.environ.get("OLD_LIBCURL_SHIM", "")
 SIGN_AGENT = os.path.join(REPO, "scripts", "sign-agent")
 SIGNATURE_PATH = agent_server.AGENT_PATH + agent_server.SIGNATURE_SUFFIX
 
@@ -45,6 +47,13 @@ M5 = "Could not reach the download server. " + CHECK_TAIL
 UNZIP_FAILED = "Failed to unzip the install agent"
 INIT_FAILED = "Failed to initialize the install agent."
 PAYLOAD_FAILED = "Internal error: Failed to initialize application installer (201)"
+
+OLD_LIBCURL = ("The installer needs libcurl 7.61.0 or later to download the install agent, "
+               "but this system's libcurl is %s.")
+KEY_UNUSABLE = ("The install agent key that came with this installer is not a usable "
+                "Ed25519 public key; the installer is damaged.")
+URL_UNUSABLE = ("The install agent URL that came with this installer is not a usable http or "
+                "https URL; the installer is damaged.")
 
 
 def not_signed(signature_url: str) -> str:
@@ -62,11 +71,6 @@ def no_signature(signature_url: str, code: int) -> str:
 def signature_size(signature_url: str, size: str) -> str:
     return ("The downloaded install agent is not signed: %s holds %s bytes, not a 64-byte "
             "Ed25519 signature; refusing to run it." % (signature_url, size))
-
-KEY_UNUSABLE = ("The install agent key that came with this installer is not a usable "
-                "Ed25519 public key; the installer is damaged.")
-URL_UNUSABLE = ("The install agent URL that came with this installer is not a usable http or "
-                "https URL; the installer is damaged.")
 
 
 def m4_lines(library_text: str) -> List[str]:
@@ -318,6 +322,15 @@ class SetupCase(unittest.TestCase):
                "ZQ_INTERNAL_INSTALL_AGENT_URL": url if url is not None else self.server.url()}
         env.update(extra)
         return env
+
+    def env_imitating(self, libcurl: str, **extra: str) -> Dict[str, str]:
+        """env() with the system's libcurl passing for the release `libcurl`."""
+        if not os.path.isfile(OLD_LIBCURL_SHIM):
+            self.fail("libcurl shim is missing: '%s' (build it first)" % OLD_LIBCURL_SHIM)
+        # AddressSanitizer wants its runtime first among the libraries; the
+        # preloaded shim comes before it, and replaces nothing it intercepts.
+        return self.env(LD_PRELOAD=OLD_LIBCURL_SHIM, IMITATED_LIBCURL=libcurl,
+                        ASAN_OPTIONS="verify_asan_link_order=0", **extra)
 
     def run_setup(self, args: Sequence = (), env: Optional[Dict[str, str]] = None,
                   setup: Optional[str] = None, timeout: float = 60,

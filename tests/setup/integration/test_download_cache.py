@@ -240,6 +240,45 @@ class SignedAgents(h.SetupCase):
         self.assertEqual(self.server.requests(), [HEADER, SIGNATURE, ARCHIVE])
         self.assert_cache(stored_record('"s1"', new_key), launcher=True)
 
+    def test_the_machines_openssl_configuration_is_not_read(self):
+        # setup carries its own libcrypto: a configuration written for the
+        # machine's OpenSSL (here one that loads only the provider that can
+        # verify nothing) must not reach it.
+        conf = self.write(os.path.join(self.tmp, "openssl.cnf"),
+                          b"openssl_conf = init\n[init]\nproviders = providers\n"
+                          b"[providers]\nnull = null\n[null]\nactivate = 1\n")
+        outcome = self.run_setup(setup=self.signed_setup, env=self.env(OPENSSL_CONF=conf))
+        self.assert_agent_ran(outcome, tag="s1")
+
+
+class OlderLibcurl(h.SetupCase):
+    """The system's libcurl passing for Ubuntu 22.04's 7.81 and RHEL 8's
+    7.61, which take no protocol names, and for 7.60, which is too old."""
+
+    def test_download_ftp_redirect_and_signed_release(self):
+        key = self.make_key("release")
+        signed_setup = self.pack(self.make_dir("signed"), agent_key=key.public)
+        signature = self.sign(h.agent_archive("s1"), key)
+        to_ftp = Reply(status=302, headers=(("Location", "ftp://127.0.0.1:1/agent"),))
+        for libcurl in ("7.81.0", "7.61.0"):
+            with self.subTest(libcurl=libcurl):
+                env = self.env_imitating(libcurl, HOME=self.make_dir("home-" + libcurl))
+                self.server.set_responder(per_method(agent_reply("v1")))
+                self.assert_agent_ran(self.run_setup(env=env), tag="v1")
+
+                self.server.set_responder(per_method(to_ftp))
+                self.assert_failed(self.run_setup(env=env), h.m4_lines("Unsupported protocol"))
+
+                self.serve_signed(agent_reply("s1", '"s1"'), signature_reply(signature))
+                self.server.clear()
+                self.assert_agent_ran(self.run_setup(env=env, setup=signed_setup), tag="s1")
+                self.assertEqual(self.server.requests(), [HEADER, SIGNATURE, ARCHIVE])
+
+    def test_below_7_61_the_run_stops_with_one_sentence(self):
+        outcome = self.run_setup(env=self.env_imitating("7.60.0"))
+        self.assert_failed(outcome, [h.OLD_LIBCURL % "7.60.0"])
+        self.assertEqual(self.server.requests(), [])
+
 
 if __name__ == "__main__":
     unittest.main()

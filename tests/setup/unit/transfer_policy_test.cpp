@@ -30,7 +30,9 @@ CURLcode recordText(CURL* handle, CURLoption option, const char* value) {
     recorded[option] = value;
     return curl_easy_setopt(handle, option, value);
 }
-constexpr setup::OptionSetter kRecorder{recordNumber, recordSize, recordText};
+// The recorder as a libcurl that takes the protocol options as names.
+constexpr setup::OptionSetter kRecorder{recordNumber, recordSize, recordText,
+                                        setup::kProtocolNamesLibcurl};
 
 // A real handle whose options are seen through the recorder; the transfer
 // goes to a loopback port where nothing listens, so it ends at once.
@@ -39,12 +41,12 @@ CURL* freshHandle() {
     return curl_easy_init();
 }
 
-void fetchWithRecorder(const std::string& url) {
+void fetchWithRecorder(const std::string& url, const setup::OptionSetter& recorder = kRecorder) {
     TempDir workspace;
     setup_test::ScopedEnv home("HOME", workspace.path().c_str());
     setup::fetchAgentArchive(url, workspace / "InstallAgent.zip", setup::AgentKey(),
                              setup::CacheUse::consult, setup_test::captureReport, freshHandle,
-                             kRecorder);
+                             recorder);
 }
 
 TEST(TransferPolicy, CompiledLimitsReachTheirOwnOptions) {
@@ -73,6 +75,22 @@ TEST(TransferPolicy, OnlyHttpAndHttpsAndNoStepDownFromHttps) {
     }
 }
 
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+TEST(TransferPolicy, BeforeLibcurl785TheSameRulesGoAsBits) {
+    const setup::OptionSetter libcurl781{recordNumber, recordSize, recordText, 0x075100};
+    const std::string web = std::to_string(CURLPROTO_HTTP | CURLPROTO_HTTPS);
+    fetchWithRecorder("http://127.0.0.1:1/agent", libcurl781);
+    EXPECT_EQ(recorded[CURLOPT_PROTOCOLS], web);
+    EXPECT_EQ(recorded[CURLOPT_REDIR_PROTOCOLS], web);
+    EXPECT_EQ(recorded.count(CURLOPT_PROTOCOLS_STR) + recorded.count(CURLOPT_REDIR_PROTOCOLS_STR),
+              0u);
+    fetchWithRecorder("HTTPS://127.0.0.1:1/agent", libcurl781);
+    EXPECT_EQ(recorded[CURLOPT_PROTOCOLS], web);
+    EXPECT_EQ(recorded[CURLOPT_REDIR_PROTOCOLS], std::to_string(CURLPROTO_HTTPS));
+}
+#pragma GCC diagnostic pop
+
 TEST(TransferPolicy, TheSignatureHasTheArchivesBoundsButItsOwnSizeAndNoRedirect) {
     for (const char* url : {"http://127.0.0.1:1/agent.sig", "https://127.0.0.1:1/agent.sig"}) {
         std::string signature;
@@ -85,7 +103,7 @@ TEST(TransferPolicy, TheSignatureHasTheArchivesBoundsButItsOwnSizeAndNoRedirect)
         EXPECT_EQ(recorded[CURLOPT_MAXFILESIZE_LARGE], "64");
         EXPECT_EQ(recorded[CURLOPT_FOLLOWLOCATION], "0");
         EXPECT_EQ(recorded[CURLOPT_PROTOCOLS_STR], "http,https");
-        EXPECT_EQ(recorded[CURLOPT_REDIR_PROTOCOLS_STR], setup::redirectProtocolsFor(url));
+        EXPECT_EQ(recorded[CURLOPT_REDIR_PROTOCOLS_STR], setup::redirectProtocolsFor(url).names);
         // Nothing listens there: a network failure, reported as one.
         ASSERT_EQ(setup_test::reports.size(), 1u);
         EXPECT_EQ(setup_test::reports[0].rfind("Error: Download process failed - ", 0), 0u)
@@ -94,12 +112,12 @@ TEST(TransferPolicy, TheSignatureHasTheArchivesBoundsButItsOwnSizeAndNoRedirect)
     }
 }
 
-TEST(TransferPolicy, RedirectProtocolsFollowTheParsedScheme) {
-    EXPECT_STREQ(setup::redirectProtocolsFor("https://h/x"), "https");
-    EXPECT_STREQ(setup::redirectProtocolsFor("HTTPS://h/x"), "https");
-    EXPECT_STREQ(setup::redirectProtocolsFor("http://h/https://"), "http,https");
-    EXPECT_STREQ(setup::redirectProtocolsFor("ftp://h/x"), "http,https");
-    EXPECT_STREQ(setup::redirectProtocolsFor(""), "http,https");
+TEST(TransferPolicy, RedirectProtocolsFollowTheScheme) {
+    EXPECT_STREQ(setup::redirectProtocolsFor("https://h/x").names, "https");
+    EXPECT_STREQ(setup::redirectProtocolsFor("HTTPS:h/x").names, "https");
+    EXPECT_STREQ(setup::redirectProtocolsFor("http://h/https://").names, "http,https");
+    EXPECT_STREQ(setup::redirectProtocolsFor("ftp://h/x").names, "http,https");
+    EXPECT_STREQ(setup::redirectProtocolsFor("").names, "http,https");
 }
 
 }  // namespace
