@@ -116,6 +116,8 @@ std::string fallbackHomeDirectory() {
     return std::string("/tmp/.velmar-") + std::to_string(geteuid()) + kPathSeparator;
 }
 
+namespace {
+
 std::string homeDirectory() {
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] != '\0') return home;
@@ -129,6 +131,8 @@ std::string homeDirectory() {
     }
     return fallbackHomeDirectory();
 }
+
+}  // namespace
 
 std::string userBaseDirectory() {
     std::string base = homeDirectory();

@@ -1,5 +1,5 @@
-// What the installer does about SIGINT, SIGTERM and SIGHUP: a handler only
-// notes the signal; the run acts on it at its next safe point.
+// The installer's signal dispositions: SIGCHLD as system() needs it, and
+// SIGINT, SIGTERM and SIGHUP noted by a handler and acted on at a safe point.
 #pragma once
 
 #include <string>

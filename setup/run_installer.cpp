@@ -1,6 +1,5 @@
 #include "run_installer.hpp"
 
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -25,6 +24,7 @@ namespace {
 std::unique_ptr<TempWorkspace> makeWorkspace(ReportFn report) {
     const bool besideInstaller = std::getenv("__ZQ_BOOTSTRAP_INSTALLER_UNITTEST__") != nullptr;
     if (!besideInstaller) {
+        // /tmp is fixed on purpose: TMPDIR is not consulted.
         auto inTmp = std::make_unique<TempWorkspace>("/tmp");
         if (!inTmp->path.empty()) return inTmp;
     }
@@ -35,7 +35,7 @@ std::unique_ptr<TempWorkspace> makeWorkspace(ReportFn report) {
     }
     auto beside = std::make_unique<TempWorkspace>(own);
     if (beside->path.empty()) {
-        report(noWorkDirectoryMessage(own, !besideInstaller, errno), true);
+        report(noWorkDirectoryMessage(own, !besideInstaller, beside->error), true);
         return nullptr;
     }
     return beside;

@@ -1,5 +1,6 @@
 #include "temp_workspace.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -11,7 +12,10 @@ namespace setup {
 
 TempWorkspace::TempWorkspace(const std::string& parent) {
     std::string name = parent + kPathSeparator + "zqXXXXXX";
-    if (mkdtemp(name.data()) == nullptr) return;
+    if (mkdtemp(name.data()) == nullptr) {
+        error = errno;
+        return;
+    }
     path = name;
     removedIfInterrupted_.emplace(path);
 }

@@ -11,8 +11,7 @@ namespace setup {
 
 class TempWorkspace {
 public:
-    // Makes parent + "/zqXXXXXX" with mkdtemp; path stays "" (errno set)
-    // when it cannot be made.
+    // Makes parent + "/zqXXXXXX" with mkdtemp (mode 0700).
     explicit TempWorkspace(const std::string& parent);
     ~TempWorkspace();
 
@@ -21,6 +20,8 @@ public:
 
     // The created directory, or "" when it could not be made.
     std::string path;
+    // Why it could not be made (mkdtemp's errno), or 0.
+    int error = 0;
 
 private:
     std::optional<RemovedIfInterrupted> removedIfInterrupted_;
