@@ -18,7 +18,6 @@ bool unpackAgent(const std::string& archive, const std::string& destination,
 // Unpacks the archive into directory with unzip and checks that it brought a
 // usable launcher; otherwise reports "Failed to initialize the install
 // agent." (after unpackAgent's own sentence, if any) and returns false.
-bool unpackRunnableAgent(const std::string& archive, const std::string& directory,
-                         ReportFn report);
+bool unpackRunnableAgent(const std::string& archive, const std::string& directory, ReportFn report);
 
 }  // namespace setup

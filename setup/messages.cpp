@@ -71,8 +71,7 @@ std::string staleAgentMessage(const std::string& directory) {
 }
 
 std::string untrustedWorkDirectoryMessage(const std::string& directory, bool afterTmp) {
-    return std::string(afterTmp ? "No private directory could be made in /tmp, and the"
-                                : "The") +
+    return std::string(afterTmp ? "No private directory could be made in /tmp, and the" : "The") +
            " installer's own directory " + directory +
            " is not owned by you or can be written by others; refusing to work in it.";
 }

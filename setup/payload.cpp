@@ -32,8 +32,8 @@ bool isRegularFile(const std::string& path) {
 }  // namespace
 
 int extractPayloadFrom(const std::string& installerFile, const std::string& workDir) {
-    const std::string command =
-        "unzip -qq -o " + quoteArgument(installerFile) + " -d " + quoteArgument(workDir) + kSilently;
+    const std::string command = "unzip -qq -o " + quoteArgument(installerFile) + " -d " +
+                                quoteArgument(workDir) + kSilently;
     if (!unzipSucceeded(runShellCommand(command))) return kPayloadFailure;
     if (!isRegularFile(workDir + kPathSeparator + kBundleName)) return kPayloadFailure;
     return 0;

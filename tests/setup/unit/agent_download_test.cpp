@@ -89,11 +89,11 @@ protected:
 
 TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
     auto noHandle = []() -> CURL* { return nullptr; };
-    EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(), key_,
-                                       setup::CacheUse::consult, setup_test::captureReport,
-                                       noHandle)
-                  .status,
-              FetchStatus::Failed);
+    EXPECT_EQ(
+        setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(), key_,
+                                 setup::CacheUse::consult, setup_test::captureReport, noHandle)
+            .status,
+        FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0],
               "Internal Error: Failed to initialize the download process - could not create a "
