@@ -54,14 +54,12 @@ ELF_CLASS_64, ELF_LITTLE_ENDIAN = 2, 1
 ELF_EXECUTABLE_TYPES = (2, 3)  # ET_EXEC, ET_DYN (position-independent)
 ELF_HEADER = struct.Struct("<16sHHIQQQIHHHHHH")
 ELF_PROGRAM_HEADER = struct.Struct("<IIQQQQQQ")
-ELF_SECTION_HEADER = struct.Struct("<IIQQQQIIQQ")
-SHT_NOBITS = 8  # a section that takes no room in the file
 
 
 def elf_image_end(data: bytes) -> int:
-    """Where the ELF image in `data` ends: past its last header table,
-    segment or section. Raises ValueError for anything that is no 64-bit
-    little-endian executable."""
+    """Where the ELF image in `data` ends: past its header tables (linkers
+    and strip write the section headers last) and its segments. Raises
+    ValueError for anything that is no 64-bit little-endian executable."""
     if len(data) < ELF_HEADER.size or not data.startswith(ELF_MAGIC):
         raise ValueError("no ELF file")
     (ident, e_type, _, _, entry, phoff, shoff, _, _, phentsize, phnum, shentsize, shnum,
@@ -77,13 +75,6 @@ def elf_image_end(data: bytes) -> int:
             raise ValueError("a truncated ELF file")
         _, _, offset, _, _, filesz, _, _ = ELF_PROGRAM_HEADER.unpack_from(header)
         end = max(end, offset + filesz)
-    for i in range(shnum):
-        header = data[shoff + i * shentsize:shoff + (i + 1) * shentsize]
-        if len(header) < ELF_SECTION_HEADER.size:
-            raise ValueError("a truncated ELF file")
-        _, kind, _, _, offset, size, _, _, _, _ = ELF_SECTION_HEADER.unpack_from(header)
-        if kind != SHT_NOBITS:
-            end = max(end, offset + size)
     return end
 
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 #include "constants.hpp"
@@ -12,10 +13,13 @@ namespace {
 // Far longer than any URL a server accepts; a larger file is no URL.
 constexpr std::size_t kLongestUrl = 8192;
 
-bool startsWithIgnoringCase(const std::string& text, const char* prefix) {
-    const std::string start = prefix;
-    return text.size() > start.size() &&
-           strncasecmp(text.c_str(), start.c_str(), start.size()) == 0;
+// http:// or https://, in any case, with something after it.
+bool hasWebScheme(const std::string& url) {
+    for (const char* scheme : {"http://", "https://"}) {
+        const std::size_t length = std::strlen(scheme);
+        if (url.size() > length && strncasecmp(url.c_str(), scheme, length) == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -33,9 +37,7 @@ bool readPackedAgentUrl(const std::string& path, std::string& url) {
     for (const unsigned char c : line) {
         if (c <= ' ' || c > '~') return false;
     }
-    if (!startsWithIgnoringCase(line, "http://") && !startsWithIgnoringCase(line, "https://")) {
-        return false;
-    }
+    if (!hasWebScheme(line)) return false;
     url = line;
     return true;
 }
