@@ -7,6 +7,7 @@
 #include "vornhost/array_factory.hpp"
 #include "result_output.hpp"
 #include "entry.hpp"
+#include "parameter_size.hpp"
 #include "vorn/array_api.hpp"
 
 #include <tbb/global_control.h>
@@ -33,8 +34,9 @@ using rowbench::Engine;
 
 constexpr const char* kUsage =
     "usage: rowmetric_bench --data FILE --metric CODE [options]\n"
-    "  --param FILE      raw doubles: the \"seu\" weights or the \"mah\" factor\n"
-    "  --exponent P      the \"min\" exponent\n"
+    "  --param FILE      raw doubles, required by \"seu\" (its M weights) and \"mah\"\n"
+    "                    (its M x M factor)\n"
+    "  --exponent P      required by \"min\": its exponent, finite and above 0\n"
     "  --runs K          timed runs per thread count, median reported (default 5)\n"
     "  --threads LIST    comma-separated thread counts (default 1,2)\n"
     "  --check           run the plain pair loop once and compare bit for bit\n"
@@ -54,7 +56,7 @@ struct Options {
     std::string dump;
     std::string outputDir;
     std::optional<rowmetric::Path> path;
-    double exponent = 0.0;
+    std::optional<double> exponent;
     int runs = 5;
     std::vector<int> threads{1, 2};
     bool check = false;
@@ -140,6 +142,41 @@ double median(std::vector<double> v) {
     return v.size() % 2 == 1 ? v[k] : 0.5 * (v[k - 1] + v[k]);
 }
 
+// The third argument as the module gets it: --exponent as a scalar, or
+// --param's doubles as a 1 x K row; null when the metric has none given.
+vornhost::ArrayPtr parameterArray(const Options& o, rowmetric::ParameterRule rule,
+                                  const std::vector<double>& param) {
+    if (rule == rowmetric::ParameterRule::exponent) {
+        return o.exponent ? vornhost::makeScalar(*o.exponent) : nullptr;
+    }
+    if (param.empty()) {
+        return nullptr;
+    }
+    return vornhost::makeDense(vornClassDouble, 1, param.size(), param);
+}
+
+// The module's rules for the third argument, applied before anything runs:
+// the kernels must never read a parameter that is missing or too short.
+void checkParameter(const Options& o, rowmetric::ParameterRule rule, const vornArray* extra,
+                    std::uint64_t nvars) {
+    using rowmetric::ParameterProblem;
+    const char* option = rule == rowmetric::ParameterRule::exponent ? "--exponent" : "--param";
+    switch (rowmetric::parameterProblem(rule, extra, nvars)) {
+        case ParameterProblem::missing:
+            throw std::invalid_argument(o.metric + " needs " + option + ": " +
+                                        rowmetric::expectedParameter(rule, nvars));
+        case ParameterProblem::wrongSize:
+            throw std::invalid_argument(std::string(option) + " does not fit " + o.metric +
+                                        ": it must be " +
+                                        rowmetric::expectedParameter(rule, nvars) + "; it is " +
+                                        rowmetric::givenParameter(extra));
+        case ParameterProblem::badExponent:
+            throw std::invalid_argument("--exponent must be a finite number above 0");
+        case ParameterProblem::none:
+            break;
+    }
+}
+
 // The result array as the module creates it, through the host.
 vornhost::ArrayPtr createResult(std::uint64_t pairs) {
     return vornhost::adopt(api::vornCreateNumericMatrix(1, pairs, vornClassDouble, vornReal));
@@ -219,10 +256,17 @@ int runBenchmark(const Options& o) {
     layout.rowIndex = data.rowIndex;
     const vornhost::ArrayPtr x = vornhost::makeSparseDouble(layout, data.values);
 
+    const rowmetric::CodeEntry* code = rowmetric::findCode(o.metric);
+    if (code == nullptr) {
+        throw std::invalid_argument("unknown metric code \"" + o.metric + "\"");
+    }
+    const rowmetric::ParameterRule rule = rowmetric::bodyEntry(code->body).parameter;
     std::vector<double> param;
     if (!o.param.empty()) {
         param = rowbench::readDoubles(o.param);
     }
+    const vornhost::ArrayPtr extra = parameterArray(o, rule, param);
+    checkParameter(o, rule, extra.get(), data.m);
     rowmetric::PairInputs in;
     in.n = data.n;
     in.nvars = data.m;
@@ -230,7 +274,7 @@ int runBenchmark(const Options& o) {
     in.rowIndex = vornGetRowIndices(x.get());
     in.colStart = vornGetColumnStarts(x.get());
     in.paramData = param.empty() ? nullptr : param.data();
-    in.exponent = o.exponent;
+    in.exponent = o.exponent.value_or(0.0);
     const rowbench::MetricRunner run = rowbench::makeMetricRunner(o.metric, in, o.path);
     const rowmetric::Path path = o.path ? *o.path : rowbench::chosenPath(o.metric, in);
     const std::uint64_t pairs = data.n < 2 ? 0 : data.n * (data.n - 1) / 2;
@@ -241,8 +285,8 @@ int runBenchmark(const Options& o) {
         "\"path\": \"%s\"",
         o.metric.c_str(), static_cast<unsigned long long>(data.m),
         static_cast<unsigned long long>(data.n),
-        static_cast<unsigned long long>(data.values.size()), static_cast<unsigned long long>(pairs),
-        rowmetric::pathName(path));
+        static_cast<unsigned long long>(vornhost::elementCount(x.get())),
+        static_cast<unsigned long long>(pairs), rowmetric::pathName(path));
 
     if (o.check) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
@@ -304,14 +348,8 @@ int runBenchmark(const Options& o) {
 
     if (o.module) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
-        const vornhost::ArrayPtr code = vornhost::makeText(o.metric);
-        vornhost::ArrayPtr extra;
-        std::vector<const vornArray*> inputs{x.get(), code.get()};
-        if (o.metric == "min") {
-            extra = vornhost::makeScalar(o.exponent);
-        } else if (!param.empty()) {
-            extra = vornhost::makeDense(vornClassDouble, 1, param.size(), param);
-        }
+        const vornhost::ArrayPtr text = vornhost::makeText(o.metric);
+        std::vector<const vornArray*> inputs{x.get(), text.get()};
         if (extra) {
             inputs.push_back(extra.get());
         }

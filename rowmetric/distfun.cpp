@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace rowmetric {
 
@@ -31,6 +32,15 @@ const vornArray* presentParameter(int inputCount, const vornArray** inputs) {
         return nullptr;
     }
     return inputs[2];
+}
+
+// "euc, sqe, ..., mah": the codes for the unknown-metric message.
+std::string codeList() {
+    std::string list;
+    for (const CodeEntry& entry : kCodes) {
+        list += (list.empty() ? "" : ", ") + std::string(entry.code);
+    }
+    return list;
 }
 
 }  // namespace
@@ -65,13 +75,18 @@ void distfun(int, vornArray** outputs, int inputCount, const vornArray** inputs)
         errors::raise(errors::OutputTooLarge{});
     }
     if (code == nullptr) {
-        errors::raise(errors::UnknownMetric{});
+        errors::raise(errors::UnknownMetric{codeList()});
     }
-    if (readsParameterData(rule) && param == nullptr) {
-        errors::raise(errors::MissingParameter{});
-    }
-    if (param != nullptr && !parameterSizeFits(rule, param, in.nvars)) {
-        errors::raise(errors::BadParameterSize{});
+    switch (parameterProblem(rule, param, in.nvars)) {
+        case ParameterProblem::missing:
+            errors::raise(errors::MissingParameter{});
+        case ParameterProblem::wrongSize:
+            errors::raise(
+                errors::BadParameterSize{expectedParameter(rule, in.nvars), givenParameter(param)});
+        case ParameterProblem::badExponent:
+            errors::raise(errors::BadExponent{});
+        case ParameterProblem::none:
+            break;
     }
 
     outputs[0] = api::vornCreateNumericMatrix(1, *pairs, vornGetClassID(x), vornReal);

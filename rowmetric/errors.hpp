@@ -19,6 +19,7 @@ using TooManyOutputsError = ErrorOf<TooManyOutputs>;
 using OutputTooLargeError = ErrorOf<OutputTooLarge>;
 using BadInputTypeError = ErrorOf<BadInputType>;
 using MissingParameterError = ErrorOf<MissingParameter>;
+using BadExponentError = ErrorOf<BadExponent>;
 using BadParameterSizeError = ErrorOf<BadParameterSize>;
 using UnknownMetricError = ErrorOf<UnknownMetric>;
 
@@ -30,6 +31,7 @@ using UnknownMetricError = ErrorOf<UnknownMetric>;
 [[noreturn]] void raise(const OutputTooLarge& id);
 [[noreturn]] void raise(const BadInputType& id);
 [[noreturn]] void raise(const MissingParameter& id);
+[[noreturn]] void raise(const BadExponent& id);
 [[noreturn]] void raise(const BadParameterSize& id);
 [[noreturn]] void raise(const UnknownMetric& id);
 

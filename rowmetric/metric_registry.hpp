@@ -16,8 +16,8 @@ enum class BodyKind { euc, sqe, seu, cit, min, dot, ham, jac, che, mah };
 enum class ParameterRule {
     none,      // nothing (its class is still checked)
     exponent,  // a scalar of any class, read as a double; exactly one element
-    weights,   // one double per variable: at least M elements
-    factor,    // the M x M inverse factor U: at least M·M elements
+    weights,   // one double per variable: exactly M elements
+    factor,    // the M x M inverse factor U: exactly M·M elements
 };
 
 // The ways to compute all pairs. Every fast path gives the plain pair loop's
@@ -109,11 +109,6 @@ constexpr bool mayServe(BodyKind kind, Path path) {
         }
     }
     return path == Path::pairLoop;
-}
-
-// Whether the rule reads the third argument's data (weights or a matrix).
-constexpr bool readsParameterData(ParameterRule rule) {
-    return rule == ParameterRule::weights || rule == ParameterRule::factor;
 }
 
 // The buffer vornGetString fills: up to three characters and a NUL.

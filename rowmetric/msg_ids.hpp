@@ -4,12 +4,16 @@
 
 #include "vorn/error_api.hpp"
 
+#include <string>
+#include <utility>
+
 namespace qualbox::pdisthux {
 
 inline constexpr const char* kCatalog = "qualbox:pdisthux";
 
 // Each default-constructs to an empty argument list, the catalog and its own
-// key; no message of this catalog takes an argument.
+// key. Only the last two below also take arguments, which the host's text
+// shows after its sentence.
 struct MixedInputTypes : resource_core::BaseMsgID {
     MixedInputTypes() : BaseMsgID(kCatalog, "MixedInputTypes") {}
 };
@@ -30,19 +34,29 @@ struct BadInputType : resource_core::BaseMsgID {
     BadInputType() : BaseMsgID(kCatalog, "BadInputType") {}
 };
 
-// "seu" or "mah" without the weight vector or matrix it needs.
+// "seu", "mah" or "min" without the weights, factor or exponent it needs.
 struct MissingParameter : resource_core::BaseMsgID {
     MissingParameter() : BaseMsgID(kCatalog, "MissingParameter") {}
 };
 
-// A third argument with fewer elements than the metric reads.
-struct BadParameterSize : resource_core::BaseMsgID {
-    BadParameterSize() : BaseMsgID(kCatalog, "BadParameterSize") {}
+// A "min" exponent that is not a finite number above 0.
+struct BadExponent : resource_core::BaseMsgID {
+    BadExponent() : BaseMsgID(kCatalog, "BadExponent") {}
 };
 
-// A metric code that names none of the twelve metrics.
+// A third argument of another size than the metric reads; the arguments say
+// what it must be and what it is.
+struct BadParameterSize : resource_core::BaseMsgID {
+    BadParameterSize() : BaseMsgID(kCatalog, "BadParameterSize") {}
+    BadParameterSize(std::string expected, std::string given)
+        : BaseMsgID(kCatalog, "BadParameterSize", {std::move(expected), std::move(given)}) {}
+};
+
+// A metric code that names none of the twelve metrics; the argument lists them.
 struct UnknownMetric : resource_core::BaseMsgID {
     UnknownMetric() : BaseMsgID(kCatalog, "UnknownMetric") {}
+    explicit UnknownMetric(std::string codes)
+        : BaseMsgID(kCatalog, "UnknownMetric", {std::move(codes)}) {}
 };
 
 }  // namespace qualbox::pdisthux

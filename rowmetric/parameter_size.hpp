@@ -1,30 +1,37 @@
-// Size rules for the optional third argument: how many elements it holds and
-// whether that is enough for the metric that reads it.
+// Rules for the optional third argument: that it is there when the metric
+// reads it, has exactly the size it reads, and holds a usable exponent.
 #pragma once
 
 #include "vorn/array_api.hpp"
 #include "metric_registry.hpp"
 
 #include <cstdint>
+#include <limits>
+#include <string>
 
 namespace rowmetric {
 
-// a * b, or the largest 64-bit value when the product would not fit.
-constexpr std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
-    if (a != 0 && b > UINT64_MAX / a) {
-        return UINT64_MAX;
-    }
-    return a * b;
-}
-
-// Elements of the parameter readable as a dense column-major block through
-// its real data: m*n for a dense array; for a sparse one m*n only when every
-// element is stored, else 0 (its data hold just the stored entries).
-std::uint64_t denseElementCount(const vornArray* param);
-
-// Whether a present, non-empty third argument has the size its rule reads: at
-// least nvars weights, at least nvars*nvars matrix elements, or exactly one
+// Whether a present, non-empty third argument has the size its rule reads:
+// exactly nvars weights, exactly nvars*nvars matrix elements, or exactly one
 // exponent. A rule that reads nothing fits any size.
 bool parameterSizeFits(ParameterRule rule, const vornArray* param, std::uint64_t nvars);
+
+// Minkowski's (sum |x-y|^p)^(1/p) is a distance for p >= 1 and still a sound
+// dissimilarity for 0 < p < 1; p = 0, a negative p, NaN or an infinity give
+// infinities or NaN, never a distance.
+constexpr bool exponentUsable(double p) {
+    return p > 0.0 && p < std::numeric_limits<double>::infinity();
+}
+
+enum class ParameterProblem { none, missing, wrongSize, badExponent };
+
+// What is wrong with the third argument for `rule`, checked in that order;
+// `param` is null when the argument is absent or empty.
+ParameterProblem parameterProblem(ParameterRule rule, const vornArray* param, std::uint64_t nvars);
+
+// For messages: what the rule reads ("a vector of 4 weights, one per row of
+// the data matrix"), and what a parameter is ("a 3 x 1 array").
+std::string expectedParameter(ParameterRule rule, std::uint64_t nvars);
+std::string givenParameter(const vornArray* param);
 
 }  // namespace rowmetric

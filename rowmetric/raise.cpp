@@ -20,6 +20,7 @@ void raise(const TooManyOutputs& id) { raiseKey(id); }
 void raise(const OutputTooLarge& id) { raiseKey(id); }
 void raise(const BadInputType& id) { raiseKey(id); }
 void raise(const MissingParameter& id) { raiseKey(id); }
+void raise(const BadExponent& id) { raiseKey(id); }
 void raise(const BadParameterSize& id) { raiseKey(id); }
 void raise(const UnknownMetric& id) { raiseKey(id); }
 

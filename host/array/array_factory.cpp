@@ -7,8 +7,10 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace vornhost {
 
@@ -41,11 +43,35 @@ void requireCount(std::size_t m, std::size_t n, std::size_t given) {
                                     std::to_string(m) + " x " + std::to_string(n) + " array");
 }
 
+// The host's sparse arrays never store a zero, as a numeric host's do not:
+// the entries of a validated layout for which isZero(k) holds are dropped and
+// the others move down in order, keep(from, to) moving their values. Returns
+// the number of entries kept.
+template <class IsZero, class Keep>
+std::size_t dropZeros(SparseLayout& layout, IsZero isZero, Keep keep) {
+    std::size_t kept = 0;
+    std::size_t entry = 0;
+    for (std::size_t c = 0; c < layout.n; ++c) {
+        for (; entry < layout.colStart[c + 1]; ++entry) {
+            if (isZero(entry)) continue;
+            layout.rowIndex[kept] = layout.rowIndex[entry];
+            keep(entry, kept++);
+        }
+        layout.colStart[c + 1] = kept;
+    }
+    layout.rowIndex.resize(kept);
+    return kept;
+}
+
 }  // namespace
 
 ArrayPtr makeSparseDouble(const SparseLayout& layout, std::vector<double> values) {
     detail::validateSparseLayout(layout, values.size());
-    ArrayPtr a = detail::allocateSparse(vornClassDouble, layout, sizeof(double), vornReal);
+    SparseLayout stored = layout;
+    values.resize(dropZeros(
+        stored, [&](std::size_t k) { return values[k] == 0.0; },
+        [&](std::size_t from, std::size_t to) { values[to] = values[from]; }));
+    ArrayPtr a = detail::allocateSparse(vornClassDouble, std::move(stored), sizeof(double), vornReal);
     copyDoubles(values, mutableStorageOf(a.get()).real);
     return a;
 }
@@ -57,7 +83,17 @@ ArrayPtr makeSparseComplex(const SparseLayout& layout, std::vector<double> real,
         throw std::invalid_argument("invalid sparse layout: " + std::to_string(imag.size()) +
                                     " imaginary parts for " + std::to_string(real.size()) +
                                     " real parts");
-    ArrayPtr a = detail::allocateSparse(vornClassDouble, layout, sizeof(double), vornComplex);
+    SparseLayout stored = layout;
+    const std::size_t kept = dropZeros(
+        stored, [&](std::size_t k) { return real[k] == 0.0 && imag[k] == 0.0; },
+        [&](std::size_t from, std::size_t to) {
+            real[to] = real[from];
+            imag[to] = imag[from];
+        });
+    real.resize(kept);
+    imag.resize(kept);
+    ArrayPtr a =
+        detail::allocateSparse(vornClassDouble, std::move(stored), sizeof(double), vornComplex);
     ArrayStorage& s = mutableStorageOf(a.get());
     copyDoubles(real, s.real);
     copyDoubles(imag, s.imag);
@@ -66,10 +102,13 @@ ArrayPtr makeSparseComplex(const SparseLayout& layout, std::vector<double> real,
 
 ArrayPtr makeSparseLogical(const SparseLayout& layout, std::vector<bool> values) {
     detail::validateSparseLayout(layout, values.size());
-    ArrayPtr a = detail::allocateSparse(vornClassLogical, layout, 1, vornReal);
+    SparseLayout stored = layout;
+    const std::size_t kept = dropZeros(
+        stored, [&](std::size_t k) { return !values[k]; }, [](std::size_t, std::size_t) {});
+    // Every entry kept is true.
+    ArrayPtr a = detail::allocateSparse(vornClassLogical, std::move(stored), 1, vornReal);
     ArrayStorage& s = mutableStorageOf(a.get());
-    for (std::size_t i = 0; i < values.size(); ++i)
-        s.real[i] = values[i] ? std::byte{1} : std::byte{0};
+    for (std::size_t i = 0; i < kept; ++i) s.real[i] = std::byte{1};
     return a;
 }
 
@@ -100,6 +139,15 @@ ArrayPtr makeExtendedDouble(std::size_t m, std::size_t n, const std::vector<doub
     a->classValue = vornClassExtended;
     mutableStorageOf(a.get()).resolvedClass = resolvedClass;
     return a;
+}
+
+bool canAllocateDense(vornClassID classId, std::size_t m, std::size_t n) {
+    try {
+        detail::allocateDense(classId, m, n, vornReal);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 void setDimensionsPending(vornArray* a) {

@@ -16,7 +16,8 @@ const char* IException::what() const noexcept {
     const auto* withId = dynamic_cast<const IMsgIDException*>(this);
     if (withId == nullptr) return kNoIdentifierText;
     try {
-        return vornhost::detail::messageFor(withId->get_error_id(withId->msg_id()));
+        const resource_core::BaseMsgID& id = withId->msg_id();
+        return vornhost::detail::messageFor(withId->get_error_id(id), id.arguments());
     } catch (...) {
         return kNoIdentifierText;  // out of memory while making a generic text
     }

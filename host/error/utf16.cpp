@@ -1,4 +1,5 @@
-// UTF-8 to UTF-16 conversion of message texts.
+// UTF-8 to UTF-16 conversion of message texts, and back for UTF-16 message
+// arguments.
 #include "utf16.hpp"
 
 namespace vornhost::detail {
@@ -31,6 +32,17 @@ long decodeAt(const std::string& text, std::size_t i, int length) {
     return cp;
 }
 
+void appendUtf8(std::string& out, long cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+        return;
+    }
+    const int length = cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    static constexpr unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(kLead[length] | (cp >> (6 * (length - 1))));
+    for (int k = length - 2; k >= 0; --k) out += static_cast<char>(0x80 | ((cp >> (6 * k)) & 0x3F));
+}
+
 }  // namespace
 
 std::u16string widenUtf8(const std::string& text) {
@@ -52,6 +64,22 @@ std::u16string widenUtf8(const std::string& text) {
             out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
         }
         i += length;
+    }
+    return out;
+}
+
+std::string narrowUtf16(const std::u16string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const long unit = text[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const long low = i + 1 < text.size() ? text[i + 1] : 0;
+        if (high && low >= 0xDC00 && low <= 0xDFFF) {
+            appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+            ++i;
+        } else {
+            appendUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : unit);
+        }
     }
     return out;
 }

@@ -1,5 +1,6 @@
-// Column preparation: unit scaling, centring and average ranking, one column
-// at a time, each into a dense scratch column of M values.
+// Column preparation: average ranking, centring and unit scaling, one column
+// at a time in a scratch column (its stored values for cosine, all M rows
+// otherwise).
 #include "column_prepare.hpp"
 
 #include <algorithm>
@@ -12,12 +13,28 @@ namespace {
 
 using Index = std::uint64_t;
 
-void scaleToUnitLength(double* first, double* last) {
+bool allFinite(const std::vector<double>& column) {
+    return std::all_of(column.begin(), column.end(), [](double v) { return std::isfinite(v); });
+}
+
+// Divides the values by the power of two at or below their largest magnitude.
+// That is exact, and leaves the largest magnitude in [1, 2), so no square or
+// sum taken afterwards leaves the range of double, whatever the data's scale;
+// the prepared column is the same since only its direction counts.
+void scaleIntoRange(std::vector<double>& column) {
+    double largest = 0.0;
+    for (const double v : column) largest = std::max(largest, std::fabs(v));
+    if (largest == 0.0) return;
+    const int exponent = std::ilogb(largest);
+    for (double& v : column) v = std::ldexp(v, -exponent);
+}
+
+void scaleToUnitLength(std::vector<double>& column) {
     double sum = 0.0;
-    for (const double* v = first; v != last; ++v) sum += *v * *v;
+    for (const double v : column) sum += v * v;
     const double norm = std::sqrt(sum);
     if (norm == 0.0) return;
-    for (double* v = first; v != last; ++v) *v /= norm;
+    for (double& v : column) v /= norm;
 }
 
 void centre(std::vector<double>& column) {
@@ -29,13 +46,9 @@ void centre(std::vector<double>& column) {
 }
 
 // Average ranks (1-based), ties sharing the mean of their positions, as
-// scipy.stats.rankdata(method="average") gives them. NaN makes all ranks NaN:
-// the order of such a column is undefined.
+// scipy.stats.rankdata(method="average") gives them; infinities rank as the
+// extremes they are. The caller has made sure no value is NaN.
 void rankInPlace(std::vector<double>& column, std::vector<std::size_t>& order) {
-    if (std::any_of(column.begin(), column.end(), [](double v) { return std::isnan(v); })) {
-        std::fill(column.begin(), column.end(), std::nan(""));
-        return;
-    }
     order.resize(column.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::sort(order.begin(), order.end(),
@@ -52,47 +65,19 @@ void rankInPlace(std::vector<double>& column, std::vector<std::size_t>& order) {
     column.swap(ranks);
 }
 
-CscMatrix scaleColumns(const CscMatrix& matrix) {
-    CscMatrix out = matrix;
-    for (Index c = 0; c < out.cols; ++c) {
-        double* base = out.values.data();
-        scaleToUnitLength(base + out.colStart[c], base + out.colStart[c + 1]);
+// Prepares one column in place; returns false when it holds NaN or an
+// infinity where it is to be scaled (ranks turn infinities into numbers).
+bool prepareColumn(std::vector<double>& column, Preparation preparation,
+                   std::vector<std::size_t>& order) {
+    if (preparation == Preparation::Spearman &&
+        std::none_of(column.begin(), column.end(), [](double v) { return std::isnan(v); })) {
+        rankInPlace(column, order);
     }
-    return out;
-}
-
-CscMatrix centreAndScaleColumns(const CscMatrix& matrix, bool rank) {
-    Index total = 0;
-    if (__builtin_mul_overflow(matrix.rows, matrix.cols, &total) ||
-        total > SIZE_MAX / sizeof(double)) {
-        throw std::length_error("the matrix is too large to centre (rows x columns)");
-    }
-    CscMatrix out;
-    out.rows = matrix.rows;
-    out.cols = matrix.cols;
-    out.colStart.assign(matrix.cols + 1, 0);
-    out.rowIndex.reserve(total);
-    out.values.reserve(total);
-    std::vector<double> column(matrix.rows);
-    std::vector<std::size_t> order;
-    for (Index c = 0; c < matrix.cols; ++c) {
-        std::fill(column.begin(), column.end(), 0.0);
-        for (Index k = matrix.colStart[c]; k < matrix.colStart[c + 1]; ++k)
-            column[matrix.rowIndex[k]] = matrix.values[k];
-        if (rank) rankInPlace(column, order);
-        centre(column);
-        scaleToUnitLength(column.data(), column.data() + column.size());
-        const bool allZero =
-            std::all_of(column.begin(), column.end(), [](double v) { return v == 0.0; });
-        if (!allZero) {
-            for (Index r = 0; r < matrix.rows; ++r) {
-                out.rowIndex.push_back(r);
-                out.values.push_back(column[r]);
-            }
-        }
-        out.colStart[c + 1] = out.rowIndex.size();
-    }
-    return out;
+    if (!allFinite(column)) return false;
+    scaleIntoRange(column);
+    if (preparation != Preparation::Cosine) centre(column);
+    scaleToUnitLength(column);
+    return true;
 }
 
 }  // namespace
@@ -106,15 +91,44 @@ std::optional<Preparation> preparationForCode(std::string_view code) {
 }
 
 CscMatrix prepareColumns(const CscMatrix& matrix, Preparation preparation) {
-    switch (preparation) {
-        case Preparation::Cosine:
-            return scaleColumns(matrix);
-        case Preparation::Correlation:
-            return centreAndScaleColumns(matrix, false);
-        case Preparation::Spearman:
-            return centreAndScaleColumns(matrix, true);
+    const bool keepPattern = preparation == Preparation::Cosine;
+    Index stored = matrix.values.size();
+    if (!keepPattern && (__builtin_mul_overflow(matrix.rows, matrix.cols, &stored) ||
+                         stored > SIZE_MAX / sizeof(double))) {
+        throw std::length_error("the matrix is too large to centre (rows x columns)");
     }
-    return matrix;
+    CscMatrix out;
+    out.rows = matrix.rows;
+    out.cols = matrix.cols;
+    out.colStart.assign(matrix.cols + 1, 0);
+    out.rowIndex.reserve(stored);
+    out.values.reserve(stored);
+    std::vector<double> column;
+    std::vector<std::size_t> order;
+    for (Index c = 0; c < matrix.cols; ++c) {
+        const Index first = matrix.colStart[c];
+        const Index last = matrix.colStart[c + 1];
+        if (keepPattern) {
+            column.assign(matrix.values.begin() + first, matrix.values.begin() + last);
+        } else {
+            column.assign(matrix.rows, 0.0);
+            for (Index k = first; k < last; ++k) column[matrix.rowIndex[k]] = matrix.values[k];
+        }
+        if (!prepareColumn(column, preparation, order)) {
+            // NaN in every row, so that every distance to it is NaN.
+            for (Index r = 0; r < matrix.rows; ++r) {
+                out.rowIndex.push_back(r);
+                out.values.push_back(std::nan(""));
+            }
+        } else {
+            for (std::size_t k = 0; k < column.size(); ++k) {
+                out.rowIndex.push_back(keepPattern ? matrix.rowIndex[first + k] : k);
+                out.values.push_back(column[k]);
+            }
+        }
+        out.colStart[c + 1] = out.rowIndex.size();
+    }
+    return out;
 }
 
 }  // namespace huxrun

@@ -20,13 +20,17 @@ enum class Preparation {
 // characters, so "cos", "cosine" and "correlation" all count.
 std::optional<Preparation> preparationForCode(std::string_view code);
 
-// Returns the prepared copy of `matrix`. A column whose length is zero after
-// centring (all zeros, or constant for correlation and ranks) is left all
-// zeros, so its inner product with anything is 0 and its distance to any
-// column is 1. A column holding NaN gives NaN throughout (ranks included).
-// Cosine keeps the stored pattern; correlation and ranks store all M rows,
-// since centring fills in the implicit zeros. Throws std::length_error when
-// M x N does not fit in memory addressing.
+// Returns the prepared copy of `matrix`. Lengths are taken after scaling by
+// a power of two, so data of any magnitude (1e-200 or 1e200 alike) is
+// prepared as at scale 1. A column whose length is zero after centring (all
+// zeros, or constant for correlation and ranks) is left all zeros, so its
+// inner product with anything is 0 and its distance to any column is 1. A
+// column holding NaN, or an infinity (except for ranks, where it ranks
+// last or first), becomes NaN in all M rows, so its distance to any column
+// that stores anything is NaN. Cosine otherwise keeps the stored pattern;
+// correlation and ranks store all M rows, since centring fills in the
+// implicit zeros. Throws std::length_error when those M x N values do not fit
+// in memory addressing.
 CscMatrix prepareColumns(const CscMatrix& matrix, Preparation preparation);
 
 }  // namespace huxrun

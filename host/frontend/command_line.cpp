@@ -39,7 +39,13 @@ std::optional<int> parseBoundedInt(std::string_view text, int low, int high) {
 }
 
 bool takesValue(std::string_view name) {
-    return name == "--out" || name == "--threads" || name == "--nargout" || name == "--param-class";
+    return name == "--out" || name == "--threads" || name == "--nargout" ||
+           name == "--param-class" || name == "--module";
+}
+
+bool isModuleName(std::string_view arg) {
+    constexpr std::string_view kSuffix = ".so";
+    return arg.size() > kSuffix.size() && arg.substr(arg.size() - kSuffix.size()) == kSuffix;
 }
 
 // Applies one option with its value (empty for flags); returns an error text.
@@ -47,7 +53,10 @@ std::optional<std::string> applyOption(RunOptions& options, std::string_view nam
                                        const std::string& value) {
     if (name == "--out") {
         if (value.empty()) return "--out needs a file name";
-        options.outPath = value;
+        options.outPath = value == "-" ? std::nullopt : std::optional<std::string>(value);
+    } else if (name == "--module") {
+        if (value.empty()) return "--module needs a file name";
+        options.modulePath = value;
     } else if (name == "--threads") {
         options.threads = parseBoundedInt(value, 1, kMaxThreads);
         if (!options.threads)
@@ -75,6 +84,8 @@ std::optional<std::string> applyOption(RunOptions& options, std::string_view nam
         options.dense = true;
     } else if (name == "--prepare") {
         options.prepare = true;
+    } else if (name == "--raw") {
+        options.raw = true;
     } else if (name == "--help") {
         options.help = true;
     } else {
@@ -84,7 +95,10 @@ std::optional<std::string> applyOption(RunOptions& options, std::string_view nam
 }
 
 std::optional<std::string> checkTogether(const RunOptions& options) {
+    if (options.matrixPath == "-" && options.param == "-")
+        return "MATRIX and PARAM cannot both be read from standard input";
     if (!options.prepare) return std::nullopt;
+    if (options.raw) return "--prepare and --raw contradict each other";
     if (!options.matrixPath || !options.code) return "--prepare needs MATRIX and CODE";
     if (!preparationForCode(*options.code)) {
         return "--prepare applies only to the codes cos, cor and spe, not '" + *options.code + "'";
@@ -122,14 +136,25 @@ std::variant<RunOptions, UsageError> parseCommandLine(const std::vector<std::str
         if (auto error = applyOption(options, name, value)) return UsageError{*error};
     }
     if (options.help) return options;
-    if (positional.empty()) return UsageError{"missing MODULE"};
-    if (positional.size() > 4) return UsageError{"unexpected argument '" + positional[4] + "'"};
-    options.modulePath = positional[0];
-    if (positional.size() > 1) options.matrixPath = positional[1];
-    if (positional.size() > 2) options.code = positional[2];
-    if (positional.size() > 3) options.param = positional[3];
+    auto next = positional.begin();
+    if (next != positional.end() && isModuleName(*next)) {
+        if (options.modulePath) return UsageError{"two modules: --module and '" + *next + "'"};
+        options.modulePath = *next++;
+    }
+    // Without a module named, the call needs at least MATRIX: a bare
+    // "hux-run" is a request for the usage, not a call with no inputs.
+    if (next == positional.end() && !options.modulePath) return UsageError{"missing MATRIX"};
+    for (std::optional<std::string>* slot : {&options.matrixPath, &options.code, &options.param}) {
+        if (next != positional.end()) *slot = *next++;
+    }
+    if (next != positional.end()) return UsageError{"unexpected argument '" + *next + "'"};
     if (auto error = checkTogether(options)) return UsageError{*error};
     return options;
+}
+
+std::optional<Preparation> preparationOf(const RunOptions& options) {
+    if (options.raw || !options.code) return std::nullopt;
+    return preparationForCode(*options.code);
 }
 
 std::optional<double> parseNumber(std::string_view text) {
@@ -143,43 +168,60 @@ std::optional<double> parseNumber(std::string_view text) {
 }
 
 std::string usageText() {
-    return R"(Usage: hux-run MODULE [options] [MATRIX [CODE [PARAM]]]
+    return R"(Usage: hux-run [options] MATRIX CODE [PARAM]
+       hux-run [options] MODULE.so [MATRIX [CODE [PARAM]]]
 
-Loads the module MODULE (a shared library), checks the array interface it
-needs, and calls its huxFunction with the inputs given: none, MATRIX alone,
-MATRIX and CODE, or all three. The result (a 1 x P row vector of distances)
-is written as one value per line ("%.17g").
+Loads the distance module, checks the array interface it needs, and calls
+its huxFunction with the inputs given. The result (a 1 x P row vector of
+distances) is written as one value per line ("%.17g"). The module is the
+rowmetric.so built beside hux-run, unless --module names another or the
+first argument is a file name ending in ".so"; that form also calls it with
+fewer inputs (none, or MATRIX alone).
 
   MATRIX   Matrix Market file (coordinate real/integer/pattern or array;
-           general, symmetric or skew-symmetric, the latter two expanded).
-           Passed as a sparse double array; repeated entries are summed.
-           Array files keep only their non-zero values in the sparse array.
-  CODE     metric code passed as text as it stands (see the list below).
+           general, symmetric or skew-symmetric, the latter two expanded),
+           or "-" for standard input; gzip-compressed input (.mtx.gz) is
+           recognised by its first bytes. Passed as a sparse double array:
+           repeated entries are summed, and entries equal to zero are
+           not stored.
+  CODE     metric code (see the list below), passed as text as it stands;
+           the module reads its first three letters, so "cosine" is cos.
   PARAM    a number (1 x 1) or a Matrix Market file (e.g. seu's weights,
            mah's matrix) passed as a dense double array. Text that reads
            as a number is a number: write ./3 for a file named 3.
 
+cos, cor and spe compute 1 - x.y, which is the cosine, correlation or rank
+correlation distance only for prepared columns, so hux-run prepares them:
+it scales each column to unit length (cos), centres then scales it (cor), or
+ranks it (average ranks over all rows, implicit zeros included) then centres
+and scales it (spe), at any scale of the data. A column of zero length stays
+all zeros (distance 1 to everything); one holding NaN or an infinity (for
+spe: NaN) becomes NaN in every row, so its distances are NaN.
+
 Options:
-  --out FILE           write the result to FILE: a file, or the file a symlink
-                       names, is replaced only once the result is complete and
-                       keeps its mode; a device, FIFO or socket is written
-                       directly
+  --module FILE        the module to load (default: rowmetric.so beside
+                       hux-run, in ../lib from its own directory)
+  --out FILE           write the result to FILE ("-": standard output): one
+                       of hux-run's descriptors (/dev/stdout, /dev/fd/N) is
+                       written through, never replaced; a file, or the file a
+                       symlink names, is replaced only once the result is
+                       complete and keeps its mode; a device, FIFO or socket
+                       is written directly
   --binary             write raw little-endian doubles instead of text
   --threads N          allow at most N threads (default: TBB's default)
   --nargout K          number of outputs requested (default 1)
   --dense              pass MATRIX as a dense double array
   --param-class CLASS  pass PARAM as single, double, int8, uint8, int16,
                        uint16, int32, uint32, int64, uint64 or logical
-  --prepare            for cos, cor and spe: scale the columns to unit length
-                       (cos), centre then scale (cor), or rank (average ranks
-                       over all rows, implicit zeros included) then centre
-                       and scale (spe) before the call; a column of zero
-                       length stays all zeros (distance 1 to everything)
+  --raw                for cos, cor and spe: pass the columns as they are, for
+                       data prepared beforehand
+  --prepare            for cos, cor and spe: prepare the columns (the default)
   --help               show this text
 
-Exit status: 0 success; 1 the module reported an error or the result could
-not be written; 2 bad command line, unreadable or malformed input file, or a
-module that needs another array interface.
+Exit status: 0 success; 1 the module reported an error, the result cannot
+be held in memory or could not be written; 2 bad command line, unreadable or
+malformed input file, or a module that cannot be loaded or needs another
+array interface.
 )";
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "vorn/array_api.hpp"
+#include "column_prepare.hpp"
 
 #include <optional>
 #include <string>
@@ -14,14 +15,15 @@ namespace huxrun {
 
 struct RunOptions {
     bool help = false;
-    std::string modulePath;
-    std::optional<std::string> matrixPath;
+    std::optional<std::string> modulePath;  // none: the module built beside hux-run
+    std::optional<std::string> matrixPath;  // "-": standard input
     std::optional<std::string> code;
-    std::optional<std::string> param;  // a number, or a Matrix Market file
-    std::optional<std::string> outPath;
+    std::optional<std::string> param;    // a number, or a Matrix Market file
+    std::optional<std::string> outPath;  // none: standard output
     bool binary = false;
     bool dense = false;
-    bool prepare = false;
+    bool prepare = false;  // asked for explicitly; cos, cor and spe prepare anyway
+    bool raw = false;      // the columns as they are, never prepared
     std::optional<int> threads;
     int nargout = 1;
     vornClassID paramClass = vornClassDouble;
@@ -31,9 +33,14 @@ struct UsageError {
     std::string message;
 };
 
-// Parses the arguments after the program name. Options may stand anywhere
-// after MODULE, as "--name value" or "--name=value"; "--" ends the options.
+// Parses the arguments after the program name. Options may stand anywhere,
+// as "--name value" or "--name=value"; "--" ends the options. A first
+// argument whose name ends in ".so" is the module, as --module names it.
 std::variant<RunOptions, UsageError> parseCommandLine(const std::vector<std::string>& args);
+
+// The preparation MATRIX gets: the one its code needs (cos, cor, spe), unless
+// --raw hands the columns over as they are.
+std::optional<Preparation> preparationOf(const RunOptions& options);
 
 // A whole-string decimal number (a leading '+' allowed, "inf" and "nan" too).
 std::optional<double> parseNumber(std::string_view text);

@@ -9,7 +9,8 @@
 
 namespace huxrun {
 
-// The matrix as an M x N sparse double array, stored entries as they are.
+// The matrix as an M x N sparse double array: its stored entries, less those
+// equal to zero, which the host never stores.
 vornhost::ArrayPtr sparseDoubleArray(const CscMatrix& matrix);
 
 // The matrix's M x N values in column-major order, implicit entries 0.

@@ -8,6 +8,7 @@
 #include "metric_registry.hpp"
 #include "module_call.hpp"
 #include "module_library.hpp"
+#include "result_budget.hpp"
 #include "result_output.hpp"
 
 #include <tbb/global_control.h>
@@ -26,23 +27,38 @@ using namespace huxrun;
 constexpr int kExitCallFailed = 1;
 constexpr int kExitBadInput = 2;
 
+// Where the build puts the module, seen from hux-run's own directory.
+constexpr const char* kModuleFromProgram = HUX_RUN_MODULE_FROM_PROGRAM;
+
+struct Failure {
+    int status;
+    std::string text;
+};
+
 int complain(int status, const std::string& text) {
     std::fprintf(stderr, "hux-run: %s\n", text.c_str());
     return status;
 }
 
-// Reads MATRIX, prepares it when asked, and builds the array the module gets.
-std::optional<std::string> matrixInput(const RunOptions& options,
-                                       std::vector<vornhost::ArrayPtr>& inputs) {
+// Reads MATRIX, refuses a result the host could not hold before anything
+// else is done, prepares the columns and builds the array the module gets.
+std::optional<Failure> matrixInput(const RunOptions& options,
+                                   std::vector<vornhost::ArrayPtr>& inputs) {
     MarketResult parsed = readMatrixMarketFile(*options.matrixPath);
-    if (const auto* error = std::get_if<MarketError>(&parsed)) return describe(*error);
+    if (const auto* error = std::get_if<MarketError>(&parsed))
+        return Failure{kExitBadInput, describe(*error)};
     CscMatrix matrix = std::move(std::get<CscMatrix>(parsed));
+    if (options.code && rowmetric::findCode(*options.code) != nullptr) {
+        if (auto problem = resultAllocationProblem(matrix.cols))
+            return Failure{kExitCallFailed, *problem};
+    }
     try {
-        if (options.prepare) matrix = prepareColumns(matrix, *preparationForCode(*options.code));
+        if (const auto preparation = preparationOf(options))
+            matrix = prepareColumns(matrix, *preparation);
         inputs.push_back(options.dense ? denseArray(matrix, vornClassDouble)
                                        : sparseDoubleArray(matrix));
     } catch (const std::exception& e) {
-        return *options.matrixPath + ": " + e.what();
+        return Failure{kExitBadInput, *options.matrixPath + ": " + e.what()};
     }
     return std::nullopt;
 }
@@ -69,28 +85,32 @@ std::optional<std::string> paramInput(const RunOptions& options,
     return std::nullopt;
 }
 
-std::optional<std::string> buildInputs(const RunOptions& options,
-                                       std::vector<vornhost::ArrayPtr>& inputs) {
+std::optional<Failure> buildInputs(const RunOptions& options,
+                                   std::vector<vornhost::ArrayPtr>& inputs) {
     if (!options.matrixPath) return std::nullopt;
-    if (auto error = matrixInput(options, inputs)) return error;
+    if (auto failure = matrixInput(options, inputs)) return failure;
     if (!options.code) return std::nullopt;
     inputs.push_back(vornhost::makeText(*options.code));
     if (!options.param) return std::nullopt;
-    return paramInput(options, inputs);
+    if (auto error = paramInput(options, inputs)) return Failure{kExitBadInput, *error};
+    return std::nullopt;
 }
 
 int run(const RunOptions& options) {
     std::unique_ptr<ModuleLibrary> module;
     HuxFunction entry = nullptr;
     try {
-        module = std::make_unique<ModuleLibrary>(options.modulePath);
-        entry = checkedEntryPoint(*module, options.modulePath);
+        const std::string path =
+            options.modulePath ? *options.modulePath : moduleBesideProgram(kModuleFromProgram);
+        module = std::make_unique<ModuleLibrary>(path);
+        entry = checkedEntryPoint(*module, path);
     } catch (const std::exception& e) {
         return complain(kExitBadInput, e.what());
     }
 
     std::vector<vornhost::ArrayPtr> inputs;
-    if (auto error = buildInputs(options, inputs)) return complain(kExitBadInput, *error);
+    if (auto failure = buildInputs(options, inputs))
+        return complain(failure->status, failure->text);
     std::vector<const vornArray*> handles;
     for (const auto& input : inputs) handles.push_back(input.get());
     const CallOutcome outcome = callModule(entry, options.nargout, handles);

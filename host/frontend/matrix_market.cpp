@@ -2,16 +2,14 @@
 // checks, the entry loop, and the conversion of entries to compressed columns.
 #include "matrix_market.hpp"
 
+#include "input_bytes.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 
 namespace huxrun {
 namespace {
@@ -217,7 +215,13 @@ bool readBanner(Parser& p, Header& header, MarketError& error) {
         header.symmetry = Symmetry::General;
     } else if (equalsNoCase(t.word[4], "symmetric")) {
         header.symmetry = Symmetry::Symmetric;
-    } else if (equalsNoCase(t.word[4], "skew-symmetric") && header.field != Field::Pattern) {
+    } else if (equalsNoCase(t.word[4], "skew-symmetric") && header.field == Field::Pattern) {
+        // A pattern holds no values, so none can be negated in the mirror.
+        error = fail(p, p.cursor.number,
+                     "unsupported combination 'pattern' with 'skew-symmetric' (a pattern has no "
+                     "values to negate)");
+        return false;
+    } else if (equalsNoCase(t.word[4], "skew-symmetric")) {
         header.symmetry = Symmetry::Skew;
     } else {
         error = fail(p, p.cursor.number,
@@ -442,19 +446,13 @@ MarketResult parseMatrixMarket(std::string_view bytes, const std::string& fileNa
 }
 
 MarketResult readMatrixMarketFile(const std::string& path, const MarketLimits& limits) {
-    struct FileCloser {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return MarketError{path, 0, std::string("cannot open: ") + std::strerror(errno)};
     std::string bytes;
-    std::array<char, 1 << 16> buffer;
-    std::size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0)
-        bytes.append(buffer.data(), got);
-    if (std::ferror(file.get()))
-        return MarketError{path, 0, std::string("cannot read: ") + std::strerror(errno)};
-    return parseMatrixMarket(bytes, path, limits);
+    try {
+        bytes = readInputBytes(path);
+    } catch (const std::exception& e) {
+        return MarketError{inputName(path), 0, e.what()};
+    }
+    return parseMatrixMarket(bytes, inputName(path), limits);
 }
 
 }  // namespace huxrun

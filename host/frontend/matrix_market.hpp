@@ -44,13 +44,15 @@ using MarketResult = std::variant<CscMatrix, MarketError>;
 // "general", "symmetric" or "skew-symmetric" (both expanded to the full
 // matrix). Coordinate entries repeated at one position are summed in file
 // order (pattern entries stay 1); explicit zeros in coordinate files are kept
-// as stored entries. Array files keep only their non-zero values. Any byte
+// here as the file has them (the host's arrays drop them). Array files keep
+// only their non-zero values. Any byte
 // sequence yields either a matrix or an error; nothing is read out of range.
 MarketResult parseMatrixMarket(std::string_view bytes, const std::string& fileName,
                                const MarketLimits& limits = {});
 
-// Reads the file at `path` and parses it; an unreadable file is an error with
-// line 0.
+// Reads the file at `path` ("-": standard input, named "standard input" in
+// errors), inflating gzip data, and parses it; an unreadable file is an error
+// with line 0.
 MarketResult readMatrixMarketFile(const std::string& path, const MarketLimits& limits = {});
 
 }  // namespace huxrun

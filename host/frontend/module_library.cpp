@@ -1,10 +1,13 @@
-// dlopen-based module loading and the interface version check.
+// dlopen-based module loading, the interface version check, and where the
+// module built with hux-run lies.
 #include "module_library.hpp"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <stdexcept>
+#include <vector>
 
 namespace huxrun {
 
@@ -17,6 +20,16 @@ std::string asPath(const std::string& path) {
 }
 
 }  // namespace
+
+std::string moduleBesideProgram(const std::string& relative) {
+    std::vector<char> path(4096);
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0 || static_cast<std::size_t>(n) == path.size())
+        throw std::runtime_error(
+            "cannot find the module beside hux-run: its own path is unreadable");
+    const std::string program(path.data(), static_cast<std::size_t>(n));
+    return program.substr(0, program.rfind('/') + 1) + relative;
+}
 
 ModuleLibrary::ModuleLibrary(const std::string& path)
     : handle_(dlopen(asPath(path).c_str(), RTLD_NOW | RTLD_LOCAL)) {

@@ -31,6 +31,12 @@ private:
     void* handle_;
 };
 
+// The module built together with the running program: `relative` (such as
+// "../lib/rowmetric.so") taken from the program's own directory, so that it
+// is found from any working directory. Throws std::runtime_error when the
+// program's path cannot be read.
+std::string moduleBesideProgram(const std::string& relative);
+
 // Asks the module which array interface it needs and returns its entry
 // point. Throws std::runtime_error, with one line naming `path`, when either
 // export is missing or the interface is not kHostArrayInterface.

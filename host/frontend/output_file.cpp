@@ -1,6 +1,6 @@
-// Opening --out: symbolic links are followed to the file they name, devices,
-// FIFOs and sockets are written in place, and regular files are replaced
-// through a temporary beside them.
+// Opening --out: symbolic links are followed to the file they name; this
+// process's own descriptors, devices, FIFOs and sockets are written in
+// place, and regular files are replaced through a temporary beside them.
 #include "output_file.hpp"
 
 #include <fcntl.h>
@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -24,12 +26,13 @@ constexpr int kMaxLinkHops = 40;
     throw std::runtime_error(what + ": " + std::strerror(error));
 }
 
-enum class TargetKind { Missing, Regular, Socket, Direct };
+enum class TargetKind { Missing, Regular, Socket, Direct, Descriptor };
 
 struct Target {
     std::string path;
     TargetKind kind = TargetKind::Missing;
     struct stat status {};
+    int descriptor = -1;  // for TargetKind::Descriptor
 };
 
 std::string directoryOf(const std::string& path) {
@@ -54,24 +57,64 @@ TargetKind kindOf(mode_t mode) {
     return TargetKind::Direct;
 }
 
+// The descriptor `path` names when it is an entry of this process's own
+// descriptor directory, /proc/self/fd, where /dev/fd/N, /dev/stdout and
+// /dev/stderr lead. The directory is recognised by what it is (its device
+// and inode), not by how the path spells it.
+std::optional<int> heldDescriptor(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    int fd = -1;
+    const char* end = name.data() + name.size();
+    const auto [ptr, ec] = std::from_chars(name.data(), end, fd);
+    if (name.empty() || ec != std::errc{} || ptr != end || fd < 0) return std::nullopt;
+    const std::string directory = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                                             : path.substr(0, slash);
+    struct stat held {};
+    struct stat own {};
+    if (::stat(directory.c_str(), &held) != 0 || ::stat("/proc/self/fd", &own) != 0)
+        return std::nullopt;
+    if (held.st_dev != own.st_dev || held.st_ino != own.st_ino) return std::nullopt;
+    return fd;
+}
+
 // What stands at `path` once symbolic links are followed; a relative link
-// counts from the directory that holds it.
+// counts from the directory that holds it. A chain that reaches one of this
+// process's descriptors stops there. A link that leads to anything but a
+// regular file (a pipe behind /proc/PID/fd/N reads as "pipe:[N]", which is
+// no path) is written through the link itself, which opening follows.
 Target resolve(const std::string& path) {
     Target target{path};
     for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        if (const auto fd = heldDescriptor(target.path)) {
+            target.kind = TargetKind::Descriptor;
+            target.descriptor = *fd;
+            return target;
+        }
         if (::lstat(target.path.c_str(), &target.status) != 0) {
             if (errno != ENOENT) fail(path + ": cannot examine " + target.path, errno);
             return target;
         }
+        if (S_ISLNK(target.status.st_mode)) {
+            const std::string link = readLink(target.path, path);
+            const std::string next =
+                !link.empty() && link[0] == '/' ? link : directoryOf(target.path) + link;
+            struct stat followed {};
+            const bool notRegular = !heldDescriptor(next) &&
+                                    ::stat(target.path.c_str(), &followed) == 0 &&
+                                    !S_ISREG(followed.st_mode);
+            if (!notRegular) {
+                target.path = next;
+                continue;
+            }
+            target.status = followed;
+        }
         if (S_ISDIR(target.status.st_mode)) {
             throw std::runtime_error(path + ": is a directory, not a file to write");
         }
-        if (!S_ISLNK(target.status.st_mode)) {
-            target.kind = kindOf(target.status.st_mode);
-            return target;
-        }
-        const std::string link = readLink(target.path, path);
-        target.path = !link.empty() && link[0] == '/' ? link : directoryOf(target.path) + link;
+        target.kind = kindOf(target.status.st_mode);
+        return target;
     }
     fail(path, ELOOP);
 }
@@ -104,6 +147,15 @@ int connectTo(const std::string& socketPath, const std::string& shown) {
 OutputFile::OutputFile(const std::string& path) : path_(path) {
     const Target target = resolve(path);
     target_ = target.path;
+    if (target.kind == TargetKind::Descriptor) {
+        // Written through a copy of the descriptor, so a file opened for
+        // appending is appended to and never replaced.
+        fd_ = ::fcntl(target.descriptor, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0)
+            fail(shownName() + ": descriptor " + std::to_string(target.descriptor) + " is not open",
+                 errno);
+        return;
+    }
     if (target.kind == TargetKind::Socket) {
         fd_ = connectTo(target_, shownName());
         return;
@@ -121,7 +173,9 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     } else {
         mode_ = newFileMode();
     }
-    std::string pattern = target_ + ".tmp.XXXXXX";
+    // A short name of its own beside the target, so that any valid target
+    // name works, however long.
+    std::string pattern = directoryOf(target_) + ".hux-run.tmp.XXXXXX";
     fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd_ < 0) fail(shownName() + ": cannot create a temporary file beside it", errno);
     temporary_ = pattern;

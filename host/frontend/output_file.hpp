@@ -9,6 +9,10 @@
 namespace huxrun {
 
 // An open destination for the result, owned until committed or destroyed.
+// What the path is decides, through any links, not how it is spelled:
+//  - One of this process's descriptors (/dev/stdout, /dev/stderr, /dev/fd/N,
+//    /proc/self/fd/N): written through that descriptor, never replaced, even
+//    when it is a regular file, so a shell's ">>" appends.
 //  - Nothing at the path: a new file with the mode the umask leaves of 0666,
 //    written as a temporary beside it that commit() renames into place.
 //  - A regular file: replaced the same way; it keeps its mode and, where the
@@ -18,6 +22,7 @@ namespace huxrun {
 //  - A character or block device, a FIFO: opened and written directly.
 //  - A socket: connected to as a stream client and written directly.
 //  - A directory: refused.
+// The temporary has a short name of its own, so any valid target name works.
 // A destination destroyed without commit() removes its temporary, so the
 // path is left as it was unless the whole result was written.
 class OutputFile {

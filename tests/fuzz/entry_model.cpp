@@ -1,9 +1,11 @@
 // The entry checks in their documented order: input count, output count, data
-// type, parameter class, output size, metric code, parameter presence and size.
+// type, parameter class, output size, metric code, parameter presence, size
+// and, for an exponent, its value.
 #include "entry_model.hpp"
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 
 namespace fuzz {
@@ -45,21 +47,24 @@ std::string expectedErrorKey(const CallShape& call) {
     if (code == nullptr) {
         return "UnknownMetric";
     }
-    const bool readsData = rule == ParameterRule::weights || rule == ParameterRule::factor;
-    if (readsData && !present) {
+    if (rule != ParameterRule::none && !present) {
         return "MissingParameter";
     }
     if (!present) {
         return "";
     }
-    if (rule == ParameterRule::weights && call.parameterDenseCount < call.nvars) {
+    if (rule == ParameterRule::weights && call.parameterDenseCount != call.nvars) {
         return "BadParameterSize";
     }
-    if (rule == ParameterRule::factor && call.parameterDenseCount < call.nvars * call.nvars) {
+    if (rule == ParameterRule::factor && call.parameterDenseCount != call.nvars * call.nvars) {
         return "BadParameterSize";
     }
     if (rule == ParameterRule::exponent && call.parameterShapeCount != 1) {
         return "BadParameterSize";
+    }
+    const double p = call.parameterScalar;
+    if (rule == ParameterRule::exponent && !(p > 0.0 && p < HUGE_VAL)) {
+        return "BadExponent";
     }
     return "";
 }

@@ -22,6 +22,7 @@ struct CallShape {
     bool parameterClassMatches = false;     // resolved class equals the data's
     std::uint64_t parameterShapeCount = 0;  // rows * columns
     std::uint64_t parameterDenseCount = 0;  // elements readable as a dense array
+    double parameterScalar = 0.0;           // its element (0, 0) as the host reads it
     std::uint64_t nvars = 0;
 };
 

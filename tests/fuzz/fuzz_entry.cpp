@@ -15,6 +15,7 @@
 #include "entry.hpp"
 #include "metric_bodies.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -123,7 +124,8 @@ vornhost::ArrayPtr takeParameter(ByteStream& in, std::uint64_t nvars, fuzz::Call
         return vornhost::makeExtendedDouble(rows, cols, values);
     }
     if (kind == 5 || kind == 6) {
-        // Sparse, storing every element (kind 5) or only the non-zero ones.
+        // Sparse, handed every element (kind 5) or only the non-zero ones; the
+        // host stores only those, so a zero leaves it short of a dense block.
         fuzz::SparseColumns s;
         s.rows = rows;
         s.cols = cols;
@@ -137,7 +139,7 @@ vornhost::ArrayPtr takeParameter(ByteStream& in, std::uint64_t nvars, fuzz::Call
             }
             s.colStart.push_back(s.rowIndex.size());
         }
-        if (s.values.size() != count) {
+        if (std::count(values.begin(), values.end(), 0.0) != 0) {
             call.parameterDenseCount = 0;
         }
         return vornhost::makeSparseDouble(layoutOf(s), s.values);
@@ -223,6 +225,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     owned.push_back(takeCode(in, call));
     call.hasParameter = call.inputCount > 2;
     owned.push_back(takeParameter(in, x.rows, call));
+    call.parameterScalar = api::vornGetScalar(owned.back().get());
     owned.push_back(vornhost::makeScalar(fuzz::takeDouble(in)));
 
     std::vector<const vornArray*> inputs;

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -57,7 +58,7 @@ TEST(MsgId, CopyKeepsEveryArgumentAlternative) {
 TEST(Catalog, KnownKeysHaveTextAndOthersDoNot) {
     for (const char* key :
          {"MixedInputTypes", "TooFewInputs", "TooManyOutputs", "OutputTooLarge", "BadInputType",
-          "MissingParameter", "BadParameterSize", "UnknownMetric"}) {
+          "MissingParameter", "BadParameterSize", "UnknownMetric", "BadExponent"}) {
         const auto text = vornhost::catalogText(std::string("qualbox:pdisthux:") + key);
         ASSERT_TRUE(text.has_value()) << key;
         EXPECT_FALSE(text->empty()) << key;
@@ -95,6 +96,24 @@ TEST(Exception, UnknownIdentifierGetsAGenericTextNamingIt) {
     const char* first = e.what();
     const char* again = UnlistedError{UnlistedId()}.what();
     EXPECT_EQ(first, again);
+}
+
+// A message's arguments fill the detail after its sentence, whichever of the
+// three forms they take; one that is missing leaves its placeholder.
+TEST(Exception, ArgumentsFillTheDetailAfterTheSentence) {
+    struct SizeId : BaseMsgID {
+        explicit SizeId(std::vector<Argument> arguments)
+            : BaseMsgID("qualbox:pdisthux", "BadParameterSize", std::move(arguments)) {}
+    };
+    using SizeError = fl::except::Exception<SizeId, std::exception, void>;
+    const std::string sentence = *vornhost::catalogText("qualbox:pdisthux:BadParameterSize");
+    const SizeError both{
+        SizeId({std::string("a vector of 4 weights"), std::u16string(u"\u00e9\U0001F600 \xD800")})};
+    EXPECT_EQ(std::string(both.what()),
+              sentence + " It must be a vector of 4 weights; it is \u00e9\U0001F600 \uFFFD.");
+    const SizeError one{SizeId({BaseMsgID::Argument(7L)})};
+    EXPECT_EQ(std::string(one.what()), sentence + " It must be 7; it is {1}.");
+    EXPECT_STREQ(SizeError{SizeId({})}.what(), sentence.c_str());
 }
 
 TEST(Exception, CloneThenRethrowThrowsTheExactClass) {

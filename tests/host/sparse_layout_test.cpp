@@ -1,11 +1,15 @@
-// Sparse builders: valid layouts are taken over as given, and every kind of
-// broken compressed-column structure is refused with a message naming it.
+// Sparse builders: valid layouts are taken over as given except for entries
+// equal to zero, which are dropped, and every kind of broken compressed-column
+// structure is refused with a message naming it.
 #include "vornhost/array_factory.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -104,11 +108,10 @@ TEST(SparseLayout, LogicalAndComplexBuildersValidateToo) {
 }
 
 TEST(SparseLayout, LogicalAndComplexKeepTheirEntries) {
-    auto logical = vornhost::makeSparseLogical(validLayout(), {true, false, true});
+    auto logical = vornhost::makeSparseLogical(validLayout(), {true, true, true});
     EXPECT_EQ(vornGetClassID(logical.get()), vornClassLogical);
     const auto* bytes = static_cast<const unsigned char*>(vornGetRealData(logical.get()));
     EXPECT_EQ(bytes[0], 1);
-    EXPECT_EQ(bytes[1], 0);
     EXPECT_EQ(bytes[2], 1);
 
     auto complex = vornhost::makeSparseComplex(validLayout(), {1, 2, 3}, {-1, -2, -3});
@@ -116,6 +119,28 @@ TEST(SparseLayout, LogicalAndComplexKeepTheirEntries) {
     EXPECT_EQ(vornGetClassID(complex.get()), vornClassDouble);
     EXPECT_EQ(static_cast<const double*>(complex->imagData)[2], -3.0);
     EXPECT_EQ(static_cast<const double*>(vornGetRealData(complex.get()))[2], 3.0);
+}
+
+// Whatever the builder is given, an entry whose value is zero is not stored:
+// the columns shrink, later ones move up, NaN and the other values stay.
+TEST(SparseLayout, ZerosAreNeverStored) {
+    const SparseLayout layout{3, 3, {0, 2, 3, 5}, {0, 2, 1, 0, 2}};
+    auto reals = vornhost::makeSparseDouble(layout, {0.0, 2.0, -0.0, std::nan(""), 4.0});
+    EXPECT_EQ(std::vector<std::uint64_t>(reals->columnStarts, reals->columnStarts + 4),
+              (std::vector<std::uint64_t>{0, 1, 1, 3}));
+    EXPECT_EQ(std::vector<std::uint64_t>(reals->rowIndices, reals->rowIndices + 3),
+              (std::vector<std::uint64_t>{2, 0, 2}));
+    const auto* values = static_cast<const double*>(vornGetRealData(reals.get()));
+    EXPECT_EQ(values[0], 2.0);
+    EXPECT_TRUE(std::isnan(values[1]));
+    EXPECT_EQ(values[2], 4.0);
+
+    auto complex = vornhost::makeSparseComplex(layout, {0, 0, 1, 0, 0}, {0, 5, 0, -0.0, 0});
+    EXPECT_EQ(vornhost::elementCount(complex.get()), 2u);
+    EXPECT_EQ(static_cast<const double*>(complex->imagData)[0], 5.0);
+    auto logical = vornhost::makeSparseLogical(layout, {false, true, false, false, true});
+    EXPECT_EQ(std::vector<std::uint64_t>(logical->columnStarts, logical->columnStarts + 4),
+              (std::vector<std::uint64_t>{0, 1, 1, 2}));
 }
 
 }  // namespace

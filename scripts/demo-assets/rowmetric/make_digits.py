@@ -1,8 +1,18 @@
 #!/usr/bin/python3
 """Writes digits.mtx and digits-binary.mtx from scikit-learn's bundled copy of
 the handwritten digits data: the first 60 images as columns, their 64 pixels
-(8 x 8, row by row) as rows. Run from this directory to regenerate them."""
-from sklearn.datasets import load_digits
+(8 x 8, row by row) as rows. Run from this directory to regenerate them.
+
+Usage: make_digits.py   (no arguments; writes both files in the current directory)
+"""
+import sys
+
+if len(sys.argv) > 1:
+    asked = sys.argv[1] in ("-h", "--help")
+    print(__doc__.strip(), file=sys.stdout if asked else sys.stderr)
+    sys.exit(0 if asked else 2)
+
+from sklearn.datasets import load_digits  # noqa: E402
 
 IMAGES = 60
 digits = load_digits()

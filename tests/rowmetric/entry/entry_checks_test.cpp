@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 using namespace entrytest;
@@ -77,7 +79,12 @@ TEST_F(EntryChecks, UnrecognisedCodesAreRejected) {
     for (const char* text : {"eu", "EUC", "Euc", "", "e", "xyz", "mh", "ma h"}) {
         ArrayPtr code = vornhost::makeText(text);
         SCOPED_TRACE(text);
-        expectFailure<pd::UnknownMetric>(callModule(1, {x.get(), code.get()}));
+        const Outcome outcome = callModule(1, {x.get(), code.get()});
+        expectFailure<pd::UnknownMetric>(outcome);
+        EXPECT_NE(
+            outcome.thrownText.find("euc, sqe, seu, cit, min, cos, cor, spe, ham, jac, che, mah;"),
+            std::string::npos)
+            << outcome.thrownText;
     }
 }
 
@@ -92,10 +99,10 @@ TEST_F(EntryChecks, CodeThatIsNotTextMatchesNothing) {
     expectFailure<pd::UnknownMetric>(callModule(1, {x.get(), cell.get()}));
 }
 
-TEST_F(EntryChecks, WeightedMetricsNeedTheirParameter) {
+TEST_F(EntryChecks, MetricsThatReadAParameterNeedIt) {
     ArrayPtr emptyDouble = vornhost::makeEmpty(vornClassDouble);
     ArrayPtr emptySingle = vornhost::makeEmpty(vornClassSingle);
-    for (const char* text : {"seu", "mah"}) {
+    for (const char* text : {"seu", "mah", "min"}) {
         SCOPED_TRACE(text);
         ArrayPtr code = vornhost::makeText(text);
         expectFailure<pd::MissingParameter>(callModule(1, {x.get(), code.get()}));
@@ -106,20 +113,35 @@ TEST_F(EntryChecks, WeightedMetricsNeedTheirParameter) {
     }
 }
 
-TEST_F(EntryChecks, ParameterSmallerThanTheMetricReadsIsRejected) {
+TEST_F(EntryChecks, ParameterOfAnotherSizeThanTheMetricReadsIsRejected) {
     ArrayPtr seu = vornhost::makeText("seu");
     ArrayPtr mah = vornhost::makeText("mah");
     ArrayPtr twoWeights = vornhost::makeDense(vornClassDouble, 2, 1, {1, 1});
     ArrayPtr threeWeights = vornhost::makeDense(vornClassDouble, 1, 3, {1, 1, 1});
+    ArrayPtr fourWeights = vornhost::makeDense(vornClassDouble, 4, 1, {1, 1, 1, 1});
     ArrayPtr eightElements =
         vornhost::makeDense(vornClassDouble, 2, 4, std::vector<double>(8, 1.0));
     ArrayPtr nineElements = vornhost::makeDense(vornClassDouble, 1, 9, std::vector<double>(9, 1.0));
+    ArrayPtr tenElements = vornhost::makeDense(vornClassDouble, 2, 5, std::vector<double>(10, 1.0));
 
     expectFailure<pd::BadParameterSize>(callModule(1, {x.get(), seu.get(), twoWeights.get()}));
     expectResult(callModule(1, {x.get(), seu.get(), threeWeights.get()}), 6);
+    // More than the metric reads is wrong too: the data were meant for another matrix.
+    const Outcome tooMany = callModule(1, {x.get(), seu.get(), fourWeights.get()});
+    expectFailure<pd::BadParameterSize>(tooMany);
+    EXPECT_NE(tooMany.thrownText.find(
+                  "It must be a vector of 3 weights, one per row of the data matrix; it is a "
+                  "4 x 1 array."),
+              std::string::npos)
+        << tooMany.thrownText;
     expectFailure<pd::BadParameterSize>(callModule(1, {x.get(), mah.get(), threeWeights.get()}));
     expectFailure<pd::BadParameterSize>(callModule(1, {x.get(), mah.get(), eightElements.get()}));
     expectResult(callModule(1, {x.get(), mah.get(), nineElements.get()}), 6);
+    const Outcome wide = callModule(1, {x.get(), mah.get(), tenElements.get()});
+    expectFailure<pd::BadParameterSize>(wide);
+    EXPECT_NE(wide.thrownText.find("the 3 x 3 factor U (9 elements); it is a 2 x 5 array."),
+              std::string::npos)
+        << wide.thrownText;
 }
 
 TEST_F(EntryChecks, SparseParameterMustStoreEveryElement) {
@@ -141,6 +163,20 @@ TEST_F(EntryChecks, MinkowskiExponentMustBeOneValue) {
     expectFailure<pd::BadParameterSize>(callModule(1, {x.get(), min.get(), two.get()}));
     ArrayPtr twoSingles = vornhost::makeDense(vornClassSingle, 2, 1, {2, 3});
     expectFailure<pd::BadParameterSize>(callModule(1, {x.get(), min.get(), twoSingles.get()}));
+}
+
+TEST_F(EntryChecks, MinkowskiExponentMustBeFiniteAndAboveZero) {
+    ArrayPtr min = vornhost::makeText("min");
+    for (const double p : {0.0, -0.0, -1.0, std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        SCOPED_TRACE(p);
+        ArrayPtr exponent = vornhost::makeScalar(p);
+        expectFailure<pd::BadExponent>(callModule(1, {x.get(), min.get(), exponent.get()}));
+    }
+    // A sparse scalar that stores nothing holds 0.
+    ArrayPtr unstored = emptySparse(1, 1);
+    expectFailure<pd::BadExponent>(callModule(1, {x.get(), min.get(), unstored.get()}));
+    ArrayPtr half = vornhost::makeScalar(0.5);
+    expectResult(callModule(1, {x.get(), min.get(), half.get()}), 6);
 }
 
 TEST_F(EntryChecks, ValidCallsReportNothing) {

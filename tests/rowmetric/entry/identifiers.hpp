@@ -1,5 +1,5 @@
-// The module's eight error identifiers, spelt out once: the tests compare
-// what is raised with these literals, never with text built from a key type.
+// The module's nine error identifiers, spelt out once: the tests compare what
+// is raised with these literals, never with text built from a key type.
 #pragma once
 
 #include "errors.hpp"
@@ -15,29 +15,36 @@ namespace entrytest {
 struct PinnedIdentifier {
     std::type_index key;
     const char* identifier;
+    bool withArguments;  // the module raises it with message arguments
 };
 
 namespace pd = qualbox::pdisthux;
 
-inline const std::array<PinnedIdentifier, 8> kPinnedIdentifiers{{
-    {typeid(pd::TooFewInputs), "qualbox:pdisthux:TooFewInputs"},
-    {typeid(pd::TooManyOutputs), "qualbox:pdisthux:TooManyOutputs"},
-    {typeid(pd::BadInputType), "qualbox:pdisthux:BadInputType"},
-    {typeid(pd::MixedInputTypes), "qualbox:pdisthux:MixedInputTypes"},
-    {typeid(pd::OutputTooLarge), "qualbox:pdisthux:OutputTooLarge"},
-    {typeid(pd::UnknownMetric), "qualbox:pdisthux:UnknownMetric"},
-    {typeid(pd::MissingParameter), "qualbox:pdisthux:MissingParameter"},
-    {typeid(pd::BadParameterSize), "qualbox:pdisthux:BadParameterSize"},
+inline const std::array<PinnedIdentifier, 9> kPinnedIdentifiers{{
+    {typeid(pd::TooFewInputs), "qualbox:pdisthux:TooFewInputs", false},
+    {typeid(pd::TooManyOutputs), "qualbox:pdisthux:TooManyOutputs", false},
+    {typeid(pd::BadInputType), "qualbox:pdisthux:BadInputType", false},
+    {typeid(pd::MixedInputTypes), "qualbox:pdisthux:MixedInputTypes", false},
+    {typeid(pd::OutputTooLarge), "qualbox:pdisthux:OutputTooLarge", false},
+    {typeid(pd::UnknownMetric), "qualbox:pdisthux:UnknownMetric", true},
+    {typeid(pd::MissingParameter), "qualbox:pdisthux:MissingParameter", false},
+    {typeid(pd::BadParameterSize), "qualbox:pdisthux:BadParameterSize", true},
+    {typeid(pd::BadExponent), "qualbox:pdisthux:BadExponent", false},
 }};
 
-// The identifier pinned for key type K; a key without a row fails the test.
+// The row pinned for key type K; a key without a row fails the test.
 template <class K>
-std::string pinnedIdentifier() {
+PinnedIdentifier pinnedRow() {
     for (const PinnedIdentifier& row : kPinnedIdentifiers) {
-        if (row.key == typeid(K)) return row.identifier;
+        if (row.key == typeid(K)) return row;
     }
     ADD_FAILURE() << "no identifier pinned for key type " << typeid(K).name();
-    return "(none)";
+    return {typeid(void), "(none)", false};
+}
+
+template <class K>
+std::string pinnedIdentifier() {
+    return pinnedRow<K>().identifier;
 }
 
 }  // namespace entrytest

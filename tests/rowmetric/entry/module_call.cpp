@@ -45,6 +45,7 @@ Outcome callModule(int outputCount, const std::vector<const vornArray*>& inputs)
         outcome.threw = true;
         outcome.thrownType = typeid(e);
         outcome.thrownErrorId = e.error_id();
+        outcome.thrownText = e.what();
         outcome.argumentsEmpty = e.msg_id().arguments().empty();
     }
     outcome.reported = vornhost::takeReportedErrors();

@@ -28,6 +28,7 @@ struct Outcome {
     bool threw = false;
     std::type_index thrownType = typeid(void);  // dynamic class of what came out
     std::string thrownErrorId;
+    std::string thrownText;       // what() of the thrown exception
     bool argumentsEmpty = false;  // the thrown msg id's argument list
     bool outputTouched = false;   // outputs[0] changed
     vornhost::ArrayPtr result;    // outputs[0] when set
@@ -37,18 +38,19 @@ struct Outcome {
 Outcome callModule(int outputCount, const std::vector<const vornArray*>& inputs);
 
 // The call failed with key K alone: the host saw exactly its pinned identifier, the
-// exception of K's exact class came out with that identifier and no message
-// arguments, and outputs[0] kept its sentinel.
+// exception of K's exact class came out with that identifier and with message
+// arguments only where its row says so, and outputs[0] kept its sentinel.
 template <class K>
 void expectFailure(const Outcome& outcome) {
-    const std::string id = pinnedIdentifier<K>();
+    const PinnedIdentifier row = pinnedRow<K>();
+    const std::string id = row.identifier;
     ASSERT_EQ(outcome.reported.size(), 1u) << "expected exactly one host error " << id;
     EXPECT_EQ(outcome.reported[0].identifier, id);
     ASSERT_TRUE(outcome.threw) << id;
     EXPECT_TRUE(outcome.thrownType == typeid(qualbox::pdisthux::ErrorOf<K>))
         << "thrown class is not the exact class for " << id;
     EXPECT_EQ(outcome.thrownErrorId, id);
-    EXPECT_TRUE(outcome.argumentsEmpty);
+    EXPECT_EQ(outcome.argumentsEmpty, !row.withArguments) << id;
     EXPECT_FALSE(outcome.outputTouched) << "outputs[0] changed by a failed call";
 }
 

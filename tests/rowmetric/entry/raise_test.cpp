@@ -1,4 +1,4 @@
-// The eight error keys: identifiers, the exception classes and the raise
+// The nine error keys: identifiers, the exception classes and the raise
 // procedure's hand-over to the host before it throws.
 #include "vornhost/error_log.hpp"
 #include "identifiers.hpp"
@@ -22,7 +22,7 @@ class RaiseTest : public ::testing::Test {};
 
 using Keys = ::testing::Types<pd::MixedInputTypes, pd::TooFewInputs, pd::TooManyOutputs,
                               pd::OutputTooLarge, pd::BadInputType, pd::MissingParameter,
-                              pd::BadParameterSize, pd::UnknownMetric>;
+                              pd::BadParameterSize, pd::UnknownMetric, pd::BadExponent>;
 
 class KeyNames {
 public:

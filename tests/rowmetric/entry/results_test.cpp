@@ -146,12 +146,6 @@ TEST_F(Results, MinkowskiExponentOfAnyClass) {
     expectSameBits(run("min", single.get()), cube);
     ArrayPtr int32 = vornhost::makeDense(vornClassInt32, 1, 1, {3.0});
     expectSameBits(run("min", int32.get()), cube);
-    ArrayPtr emptySingle = vornhost::makeEmpty(vornClassSingle);
-    const PairKernel zeroExponent = [](auto v, auto r, auto c, auto i, auto j) {
-        return rowmetric::mindist(v, r, c, i, j, 0.0);
-    };
-    expectSameBits(run("min", emptySingle.get()), expectedDistances(x.get(), zeroExponent));
-    expectSameBits(run("min"), expectedDistances(x.get(), zeroExponent));
 }
 
 TEST_F(Results, WorkedExampleOfTwoSingleEntryColumns) {

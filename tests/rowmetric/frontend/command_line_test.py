@@ -1,13 +1,17 @@
 #!/usr/bin/python3
 """hux-run as a program: output forms, thread-count independence, error lines,
-exit statuses, that --out is written whole or not at all, what --out does with
-each kind of file that may stand at the path, and that writing a large result
-costs little memory beyond the result.
+exit statuses, the module it loads by default, standard input and output,
+that --out is written whole or not at all, what --out does with each kind of
+file that may stand at the path or descriptor it may name, and that writing
+a large result costs little memory beyond the result; and that every script
+answers --help.
 
-Usage: command_line_test.py HUX_RUN ROWMETRIC_SO MISBEHAVING_SO OLD_INTERFACE_SO
+Usage: command_line_test.py HUX_RUN ROWMETRIC_SO MISBEHAVING_SO OLD_INTERFACE_SO ROWMETRIC_BENCH
 """
+import gzip
 import os
 import re
+import resource
 import shutil
 import socket
 import stat
@@ -16,10 +20,11 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 import numpy as np
 
-HUX_RUN, MODULE, MISBEHAVING, OLD_INTERFACE = sys.argv[1:5]
+HUX_RUN, MODULE, MISBEHAVING, OLD_INTERFACE, BENCH = sys.argv[1:6]
 checks = 0
 failures = []
 
@@ -173,12 +178,65 @@ def check_bad_inputs(work):
     rc = subprocess.run([HUX_RUN], capture_output=True).returncode
     expect(rc == 2, "no MODULE: exit 2")
     help_run = subprocess.run([HUX_RUN, "--help"], capture_output=True)
-    expect(help_run.returncode == 0 and b"Usage: hux-run MODULE" in help_run.stdout, "--help prints usage")
+    expect(help_run.returncode == 0 and b"Usage: hux-run [options] MATRIX CODE" in help_run.stdout,
+           "--help prints usage")
 
     rc, _, err = hux(small, "euc", module=os.path.join(work, "no-such-module.so"))
     expect(rc == 2 and one_line(err), f"unloadable module: exit 2, one line: {err!r}")
     rc, _, err = hux(small, "euc", module=OLD_INTERFACE)
     expect(rc == 2 and "0x07200000" in err and one_line(err), f"module for another interface refused: {err!r}")
+
+
+def check_plain_calls(work):
+    """Without a module named, the one built beside hux-run is used from any
+    directory; "-" reads standard input (gzip too) and --out - writes standard
+    output; an unknown code lists the codes; a result the host cannot allocate
+    is refused with its size before any work."""
+    small = os.path.join(work, "small.mtx")
+    _, text, _ = hux(small, "euc")
+    elsewhere = subprocess.run([HUX_RUN, small, "euc"], capture_output=True, cwd="/")
+    expect(elsewhere.returncode == 0 and elsewhere.stdout == text,
+           f"the default module is found from any directory: {elsewhere.stderr!r}")
+    with open(small, "rb") as f:
+        piped = subprocess.run([HUX_RUN, "-", "euc", "--out", "-"], input=gzip.compress(f.read()),
+                               capture_output=True)
+    expect(piped.returncode == 0 and piped.stdout == text and not os.path.exists("-"),
+           f"gzip on standard input, result on standard output: {piped.stderr!r}")
+
+    rc, _, err = hux(small, "xyz")
+    expect(rc == 1 and one_line(err) and
+           "euc, sqe, seu, cit, min, cos, cor, spe, ham, jac, che, mah" in err,
+           f"an unknown code lists the codes: {err!r}")
+
+    if os.environ.get("SUITE_PASS") == "asan":
+        skip("a result too large to allocate: AddressSanitizer needs more address space than the limit")
+        return
+    wide = os.path.join(work, "wide-empty.mtx")
+    with open(wide, "w") as f:
+        f.write("%%MatrixMarket matrix coordinate real general\n2 300000 0\n")
+    limit = 4 << 30  # address space, so that the refusal does not depend on the machine's memory
+    started = time.monotonic()
+    refused = subprocess.run([HUX_RUN, wide, "euc"], capture_output=True, timeout=60,
+                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+    expect(refused.returncode == 1 and refused.stderr == b"hux-run: the result needs 360 GB for "
+           b"44,999,850,000 distances, more than this system can allocate\n"
+           and time.monotonic() - started < 10,
+           f"a result the host cannot allocate is refused at once with its size: {refused.stderr!r}")
+
+
+def check_scripts_help():
+    """Every script under scripts/ answers --help with its usage and exit 0,
+    and does nothing else."""
+    scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts")
+    for directory, _, names in os.walk(scripts):
+        for name in names:
+            path = os.path.join(directory, name)
+            if not os.access(path, os.X_OK):
+                continue
+            with tempfile.TemporaryDirectory() as cwd:
+                run = subprocess.run([path, "--help"], capture_output=True, text=True, timeout=60, cwd=cwd)
+                expect(run.returncode == 0 and "usage" in run.stdout.lower() and os.listdir(cwd) == [],
+                       f"{os.path.relpath(path, scripts)} --help: exit {run.returncode}, {run.stdout[:80]!r}")
 
 
 def check_misbehaving_module(work):
@@ -294,6 +352,52 @@ def check_out_links(work):
            "a loop of links is left alone")
 
 
+def check_out_descriptors(work):
+    """/dev/stdout and /dev/fd/N name descriptors hux-run already holds: they
+    are written through, into a pipe, and onto a file opened for appending,
+    which keeps what it held. A target name of 250 bytes works too."""
+    small = os.path.join(work, "small.mtx")
+    _, text, _ = hux(small, "euc")
+    for path in ("/dev/stdout", "/dev/fd/1"):
+        rc, out, err = hux(small, "euc", "--out", path)
+        expect(rc == 0 and out == text, f"--out {path} into a pipe: {rc} {err!r}")
+        log = os.path.join(work, "log.txt")
+        with open(log, "w") as f:
+            f.write("previous\n")
+        inode = os.stat(log).st_ino
+        with open(log, "ab") as appended:
+            run = subprocess.run([HUX_RUN, MODULE, small, "euc", "--out", path], stdout=appended,
+                                 stderr=subprocess.PIPE)
+        expect(run.returncode == 0 and read_bytes(log) == b"previous\n" + text
+               and os.stat(log).st_ino == inode,
+               f"--out {path} onto a file opened for appending keeps it: {run.stderr!r}")
+    long_name = os.path.join(work, "n" * 250)
+    rc, _, err = hux(small, "euc", "--out", long_name)
+    expect(rc == 0 and os.path.exists(long_name) and read_bytes(long_name) == text,
+           f"--out with a 250-byte name: {rc} {err!r}")
+    os.unlink(long_name)
+    expect(no_temporaries(work), "no temporary left beside a long name")
+
+
+def check_bench_parameters(work):
+    """The benchmark driver applies the module's parameter rules: seu and mah
+    without --param, or mah with 1 of its 1600 elements, stop with one line
+    instead of reading past the buffer."""
+    data = os.path.join(work, "bench.csc")
+    with open(data, "wb") as f:
+        f.write(b"RMCSC01\0" + struct.pack("<3Q", 40, 3, 2) + struct.pack("<4Q", 0, 1, 2, 2)
+                + struct.pack("<2Q", 0, 5) + struct.pack("<2d", 1.0, 2.0))
+    one = os.path.join(work, "one.f64")
+    with open(one, "wb") as f:
+        f.write(struct.pack("<d", 1.0))
+    for args, says in ((["seu"], "seu needs --param"), (["mah"], "mah needs --param"),
+                       (["mah", "--param", one], "it must be the 40 x 40 factor U (1600 elements)")):
+        run = subprocess.run([BENCH, "--data", data, "--runs", "1", "--metric", *args],
+                             capture_output=True, text=True, timeout=60)
+        expect(run.returncode == 2 and run.stdout == "" and one_line(run.stderr) and says in run.stderr,
+               f"rowmetric_bench {' '.join(args)}: {run.returncode} {run.stderr!r}")
+
+
 def in_background(read):
     """Runs `read` on a thread; returns the thread and the list its result goes to."""
     received = []
@@ -402,13 +506,17 @@ def main():
         check_threads(work)
         check_module_errors(work)
         check_bad_inputs(work)
+        check_plain_calls(work)
         check_misbehaving_module(work)
         check_out_files(work)
         check_out_links(work)
         check_out_special_files(work)
+        check_out_descriptors(work)
+        check_bench_parameters(work)
         check_streaming_memory(work)
     finally:
         shutil.rmtree(work)
+    check_scripts_help()
     print(f"{checks - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 

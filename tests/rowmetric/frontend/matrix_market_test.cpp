@@ -1,11 +1,17 @@
 // Tests of the Matrix Market reader: what valid files become, and the line
 // number and reason given for each kind of malformed file.
 #include "matrix_market.hpp"
+#include "scratch_dir.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -158,6 +164,8 @@ TEST(MatrixMarketRead, MalformedFilesNameTheLine) {
          "field 'complex'"},
         {"array pattern", "%%MatrixMarket matrix array pattern general\n", 1, "field 'pattern'"},
         {"hermitian", "%%MatrixMarket matrix coordinate real hermitian\n", 1, "symmetry"},
+        {"pattern skew-symmetric", "%%MatrixMarket matrix coordinate pattern skew-symmetric\n", 1,
+         "'pattern' with 'skew-symmetric'"},
         {"size line missing", kCoordReal + "% only comments\n\n", 4, "size line"},
         {"size non-numeric", kCoordReal + "% c\n3 x 1\n", 3, "'x' is not"},
         {"size negative", kCoordReal + "-3 3 1\n", 2, "'-3' is not"},
@@ -219,6 +227,61 @@ TEST(MatrixMarketRead, DescribeAndUnreadableFile) {
     ASSERT_TRUE(std::holds_alternative<MarketError>(missing));
     EXPECT_EQ(std::get<MarketError>(missing).line, 0u);
     EXPECT_NE(std::get<MarketError>(missing).what.find("cannot open"), std::string::npos);
+}
+
+void writeGzip(const std::string& path, const std::string& text) {
+    gzFile out = gzopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(gzwrite(out, text.data(), static_cast<unsigned>(text.size())),
+              static_cast<int>(text.size()));
+    ASSERT_EQ(gzclose(out), Z_OK);
+}
+
+// Reads `path` with standard input taken from `stdinFile` for the call.
+MarketResult readWithStandardInput(const std::string& stdinFile, const std::string& path) {
+    const int saved = ::dup(STDIN_FILENO);
+    const int fd = ::open(stdinFile.c_str(), O_RDONLY | O_CLOEXEC);
+    ::dup2(fd, STDIN_FILENO);
+    ::close(fd);
+    MarketResult result = readMatrixMarketFile(path);
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    return result;
+}
+
+// Gzip data is read like the text it holds, from a file and from standard
+// input; errors still name the file and the line, and data cut short is an
+// error of its own rather than a shorter matrix.
+TEST(MatrixMarketRead, GzipAndStandardInputReadLikePlainFiles) {
+    const std::string text = kCoordReal + "4 3 3\n4 1 2.5\n1 3 7\n2 3 -1\n";
+    const CscMatrix plain = parseOk(text);
+    ScratchDir dir;
+    const std::string gz = dir.file("m.mtx.gz");
+    writeGzip(gz, text);
+    for (const MarketResult& read : {readMatrixMarketFile(gz), readWithStandardInput(gz, "-")}) {
+        ASSERT_TRUE(std::holds_alternative<CscMatrix>(read))
+            << describe(std::get<MarketError>(read));
+        const CscMatrix& m = std::get<CscMatrix>(read);
+        EXPECT_EQ(m.colStart, plain.colStart);
+        EXPECT_EQ(m.rowIndex, plain.rowIndex);
+        EXPECT_EQ(m.values, plain.values);
+    }
+    const std::string bad = dir.file("bad.mtx.gz");
+    writeGzip(bad, kCoordReal + "3 3 1\n1 4 1\n");
+    const MarketResult fromStdin = readWithStandardInput(bad, "-");
+    ASSERT_TRUE(std::holds_alternative<MarketError>(fromStdin));
+    EXPECT_EQ(describe(std::get<MarketError>(fromStdin)).rfind("standard input:3: column index", 0),
+              0u);
+
+    std::ifstream whole(gz, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(whole),
+                            std::istreambuf_iterator<char>()};
+    const std::string cut = dir.file("cut.mtx.gz");
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() - 12);
+    const MarketResult truncated = readMatrixMarketFile(cut);
+    ASSERT_TRUE(std::holds_alternative<MarketError>(truncated));
+    EXPECT_EQ(std::get<MarketError>(truncated).line, 0u);
+    EXPECT_NE(std::get<MarketError>(truncated).what.find("not valid gzip data"), std::string::npos);
 }
 
 // Mutated and random inputs: every outcome is a well-formed matrix or an

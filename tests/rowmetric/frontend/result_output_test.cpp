@@ -3,6 +3,7 @@
 // exactly the values, in order, whatever the block boundaries and threads.
 #include "result_output.hpp"
 #include "value_text.hpp"
+#include "scratch_dir.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,14 +14,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <optional>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -120,18 +119,6 @@ TEST(ValueText, LongestLineFitsTheBound) {
 // A scratch file in the test's own temporary directory.
 class ScratchFile {
 public:
-    ScratchFile() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(base && *base ? base : "/tmp") + "/hux-output-test.XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        dir_ = pattern;
-        path_ = dir_ + "/out";
-    }
-    ~ScratchFile() {
-        ::unlink(path_.c_str());
-        ::rmdir(dir_.c_str());
-    }
     const std::string& path() const { return path_; }
     std::string contents() const {
         std::ifstream in(path_, std::ios::binary);
@@ -139,8 +126,8 @@ public:
     }
 
 private:
-    std::string dir_;
-    std::string path_;
+    ScratchDir dir_;
+    std::string path_ = dir_.file("out");
 };
 
 std::string writtenTo(const ScratchFile& file, const std::vector<double>& values, bool binary) {

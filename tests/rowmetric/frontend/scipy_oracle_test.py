@@ -157,11 +157,17 @@ def check_matrix(workdir, tag, dense, rng):
     cosine[degenerate_pairs(empty)] = 1.0
     correlation[degenerate_pairs(constant)] = 1.0
     spearman[degenerate_pairs(constant)] = 1.0
-    agree(f"{tag} cos", run_values(path, "cos", "--prepare"), cosine, dot_floor)
+    # hux-run prepares the columns of these codes by default; --prepare asks
+    # for the same, and --raw hands the module the columns as they are.
+    agree(f"{tag} cos", run_values(path, "cos"), cosine, dot_floor)
     agree(f"{tag} cor", run_values(path, "cor", "--prepare"), correlation, dot_floor)
-    agree(f"{tag} spe", run_values(path, "spe", "--prepare"), spearman, dot_floor)
+    agree(f"{tag} spe", run_values(path, "spe"), spearman, dot_floor)
+    products = (obs @ dense)[np.triu_indices(n, 1)]
+    raw = np.where(products > 1.0, 0.0, 1.0 - products)
+    agree(f"{tag} cos --raw", run_values(path, "cos", "--raw"), raw,
+          dot_floor * max(1.0, np.abs(products).max(initial=0.0)))
 
-    # No explicit zeros are stored, so a stored row is a non-zero one and the
+    # The host never stores a zero, so a stored row is a non-zero one and the
     # module's counts match SciPy's over all M coordinates.
     agree(f"{tag} ham", run_values(path, "ham"), pdist(obs, "hamming"))
     # SciPy's jaccard gives 0 for two all-zero columns; the module gives 0/0 =
@@ -186,16 +192,20 @@ def check_hamming_jaccard_values(workdir, rng):
         agree(f"{tag} jac", run_values(path, "jac"), want)
 
 
-def check_explicit_zeros(workdir):
-    """An explicitly stored 0 is a stored row: for ham and jac it differs from a
-    row the other column does not store, where SciPy sees 0 == 0."""
-    path = os.path.join(workdir, "explicit-zero.mtx")
-    with open(path, "w") as f:
-        f.write("%%MatrixMarket matrix coordinate real general\n4 2 3\n1 1 2\n2 1 0\n1 2 2\n")
-    dense = np.array([[2.0, 2.0], [0.0, 0.0], [0.0, 0.0], [0.0, 0.0]])
-    agree("explicit zero ham", run_values(path, "ham"), pdist(dense.T, "hamming") + 1.0 / 4)
-    agree("explicit zero jac", run_values(path, "jac"), np.array([1.0 / 2]))  # SciPy: 0
-    agree("explicit zero euc", run_values(path, "euc"), pdist(dense.T, "euclidean"))
+def check_stored_zeros(workdir):
+    """A zero the file stores, written 0, -0 or 1e-400 (which rounds to 0), or
+    two entries that sum to 0, is not a stored row of the host's array: two
+    columns that both equal [0, 5, 0] are identical for ham and jac, as SciPy
+    sees them."""
+    dense = np.array([[0.0, 0.0], [5.0, 5.0], [0.0, 0.0]])
+    for tag, zero in (("0", "1 1 0\n"), ("-0", "1 1 -0\n"), ("1e-400", "1 1 1e-400\n"),
+                      ("1 and -1", "1 1 1\n1 1 -1\n")):
+        path = os.path.join(workdir, "stored-zero.mtx")
+        entries = "2 1 5\n2 2 5\n" + zero
+        with open(path, "w") as f:
+            f.write(f"%%MatrixMarket matrix coordinate real general\n3 2 {entries.count(chr(10))}\n{entries}")
+        agree(f"stored zero {tag} ham", run_values(path, "ham"), pdist(dense.T, "hamming"))
+        agree(f"stored zero {tag} jac", run_values(path, "jac"), pdist(dense.T, "jaccard"))
 
 
 def main():
@@ -213,7 +223,7 @@ def main():
         for m, n, density, empty in shapes:
             check_matrix(workdir, f"m{m}x{n}", random_matrix(rng, m, n, density, empty), rng)
         check_hamming_jaccard_values(workdir, rng)
-        check_explicit_zeros(workdir)
+        check_stored_zeros(workdir)
     finally:
         shutil.rmtree(workdir)
     listed = listed_codes()

@@ -27,7 +27,9 @@ struct SparseLayout {
 // Sparse builders validate the layout (colStart has n + 1 entries, starts at
 // 0, never decreases and ends at the entry count; rows strictly ascend within
 // a column and stay below m) and throw std::invalid_argument with a one-line
-// reason when it is broken.
+// reason when it is broken. The array never stores a zero: entries equal to
+// +0.0 or -0.0 (complex: both parts; logical: false) are dropped, so a row
+// stored in a column always holds a value that is not zero.
 ArrayPtr makeSparseDouble(const SparseLayout& layout, std::vector<double> values);
 ArrayPtr makeSparseComplex(const SparseLayout& layout, std::vector<double> real,
                            std::vector<double> imag);
@@ -49,6 +51,11 @@ ArrayPtr makeExtendedDouble(std::size_t m, std::size_t n, const std::vector<doub
 // Marks the first dimension as pending, as the host does after a reshape; the
 // next vornGetM completes it.
 void setDimensionsPending(vornArray* a);
+
+// Whether a dense m x n array of `classId` can be allocated now: the memory
+// is asked for and given back at once. Untouched pages cost nothing, so
+// this is cheap whatever the answer.
+bool canAllocateDense(vornClassID classId, std::size_t m, std::size_t n);
 
 // Total number of elements of a dense array (m * n), or stored entries of a
 // sparse one.

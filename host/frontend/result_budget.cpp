@@ -1,0 +1,43 @@
+// The result's size against what the host can allocate.
+#include "result_budget.hpp"
+
+#include "vornhost/array_factory.hpp"
+#include "pair_count.hpp"
+
+#include <array>
+#include <cstdio>
+
+namespace huxrun {
+
+namespace {
+
+// "44,999,850,000"
+std::string groupedDigits(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+// Decimal units, three significant digits: "360 GB", "1.5 TB", "812 kB".
+std::string byteSize(double bytes) {
+    constexpr std::array<const char*, 7> kUnits{"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+    std::size_t unit = 0;
+    while (bytes >= 999.5 && unit + 1 < kUnits.size()) {
+        bytes /= 1000.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g %s", bytes, kUnits[unit]);
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::string> resultAllocationProblem(std::uint64_t columns) {
+    const std::optional<std::uint64_t> pairs = rowmetric::boundedPairCount(columns);
+    if (!pairs || vornhost::canAllocateDense(vornClassDouble, 1, *pairs)) return std::nullopt;
+    return "the result needs " + byteSize(static_cast<double>(*pairs) * sizeof(double)) + " for " +
+           groupedDigits(*pairs) + " distances, more than this system can allocate";
+}
+
+}  // namespace huxrun

@@ -1,0 +1,18 @@
+// The result a call asks the host for, checked before any work is done: a
+// result that cannot be allocated is refused with its size.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace huxrun {
+
+// When the host cannot allocate the 1 x N(N-1)/2 doubles of a call on
+// `columns` observations, the one-line reason ("the result needs 360 GB for
+// 44,999,850,000 distances, more than this system can allocate"); nothing
+// when it can, or when the count is past the module's own bound (the module
+// reports that itself).
+std::optional<std::string> resultAllocationProblem(std::uint64_t columns);
+
+}  // namespace huxrun
