@@ -47,12 +47,30 @@ M5 = "Could not reach the download server. " + CHECK_TAIL
 UNZIP_FAILED = "Failed to unzip the install agent"
 INIT_FAILED = "Failed to initialize the install agent."
 PAYLOAD_FAILED = "Internal error: Failed to initialize application installer (201)"
-NOT_SIGNED = ("The downloaded install agent is not signed by this release's key; "
-              "refusing to run it.")
+
 OLD_LIBCURL = ("The installer needs libcurl 7.61.0 or later to download the install agent, "
                "but this system's libcurl is %s.")
 KEY_UNUSABLE = ("The install agent key that came with this installer is not a usable "
                 "Ed25519 public key; the installer is damaged.")
+URL_UNUSABLE = ("The install agent URL that came with this installer is not a usable http or "
+                "https URL; the installer is damaged.")
+
+
+def not_signed(signature_url: str) -> str:
+    """The refusal of an archive that the signature at signature_url does not cover."""
+    return ("The downloaded install agent is not signed by this release's key: the signature at "
+            "%s does not verify against it (the archive was changed after signing, or another "
+            "key signed it); refusing to run it." % signature_url)
+
+
+def no_signature(signature_url: str, code: int) -> str:
+    return ("The downloaded install agent is not signed: there is no signature at %s "
+            "(HTTP code %d); refusing to run it." % (signature_url, code))
+
+
+def signature_size(signature_url: str, size: str) -> str:
+    return ("The downloaded install agent is not signed: %s holds %s bytes, not a 64-byte "
+            "Ed25519 signature; refusing to run it." % (signature_url, size))
 
 
 def m4_lines(library_text: str) -> List[str]:
@@ -250,13 +268,16 @@ class SetupCase(unittest.TestCase):
         return path
 
     def pack(self, out_dir: str, add: Sequence[str] = (), stub: Optional[str] = None,
-             name: str = "setup", agent_key: Optional[str] = None) -> str:
+             name: str = "setup", agent_key: Optional[str] = None,
+             agent_url: Optional[str] = None) -> str:
         out = os.path.join(out_dir, name)
         cmd = [PACK_SETUP, "--stub", stub or self.stub, "--bundle", self.bundle]
         for path in add:
             cmd += ["--add", path]
         if agent_key is not None:
             cmd += ["--agent-key", agent_key]
+        if agent_url is not None:
+            cmd += ["--agent-url", agent_url]
         done = subprocess.run(cmd + ["--output", out], capture_output=True)
         self.assertEqual(done.returncode, 0, done.stderr.decode())
         return out
@@ -312,13 +333,15 @@ class SetupCase(unittest.TestCase):
                         ASAN_OPTIONS="verify_asan_link_order=0", **extra)
 
     def run_setup(self, args: Sequence = (), env: Optional[Dict[str, str]] = None,
-                  setup: Optional[str] = None, timeout: float = 60) -> Outcome:
+                  setup: Optional[str] = None, timeout: float = 60,
+                  wrapper: Sequence[str] = (), preexec_fn=None) -> Outcome:
+        """Runs setup (after the `wrapper` command line, if any)."""
         start = time.monotonic()
-        done = subprocess.run([setup or self.setup_path] + list(args),
+        done = subprocess.run(list(wrapper) + [setup or self.setup_path] + list(args),
                               env=env if env is not None else self.env(),
                               cwd=self.cwd, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=timeout)
+                              timeout=timeout, preexec_fn=preexec_fn)
         elapsed = time.monotonic() - start
         self.assertEqual(done.stdout, b"", "setup wrote to standard output")
         return Outcome(done.returncode, done.stderr, self.new_runs(), elapsed)
