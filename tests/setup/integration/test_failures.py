@@ -177,7 +177,7 @@ class Interruptions(h.SetupCase):
             Reply(status=200, headers=(("ETag", '"slow"'),), body=body, chunk_delay=0.1)))
         self.server.clear()
         os.chmod(os.path.dirname(self.setup_path), 0o755)
-        proc = subprocess.Popen([self.setup_path],
+        proc = subprocess.Popen(self.setup_command(),
                                 env=self.env(__ZQ_BOOTSTRAP_INSTALLER_UNITTEST__=""),
                                 cwd=self.cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, preexec_fn=preexec_fn)
@@ -252,7 +252,7 @@ class WriteLimits(h.SetupCase):
         def small_files():
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-        done = subprocess.run([self.setup_path], env=self.env(), cwd=self.cwd,
+        done = subprocess.run(self.setup_command(), env=self.env(), cwd=self.cwd,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60,
                               preexec_fn=small_files)
         outcome = h.Outcome(done.returncode, done.stderr, self.new_runs(), 0)
@@ -291,7 +291,7 @@ class StartingTheAgent(h.SetupCase):
         other = self.pack(self.make_dir("other"))
         env = self.env(GATE=gate)
         env["PATH"] = tools + ":" + env["PATH"]
-        proc = subprocess.Popen([self.setup_path], env=env, cwd=self.cwd,
+        proc = subprocess.Popen(self.setup_command(), env=env, cwd=self.cwd,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
         deadline = time.monotonic() + 30
