@@ -1,7 +1,9 @@
 // choosePath: which way all pairs of one call are computed, decided from the
-// metric and the measured shape of X alone.
+// metric, the measured shape of X and the processor's vector extensions.
 #pragma once
 
+#include "cpu_features.hpp"
+#include "lane_tiles.hpp"
 #include "matrix_shape.hpp"
 #include "metric_registry.hpp"
 #include "path_thresholds.hpp"
@@ -14,8 +16,15 @@ constexpr bool sharedRowSweepPays(const MatrixShape& shape) {
     return kSharedRowStepShare * shape.sameRowPairs <= walkSteps;
 }
 
-// Whether a path can serve a matrix of this shape well.
-constexpr bool pathServes(Path path, const MatrixShape& shape) {
+// See kLaneMinColumns.
+constexpr bool laneSweepPays(const MatrixShape& shape, const CpuFeatures& cpu) {
+    return cpu.avx512f && shape.n >= kLaneMinColumns &&
+           shape.stored >= kLaneMinEntriesPerColumn * shape.n &&
+           shape.rows * kLaneEntriesPerRow <= shape.stored;
+}
+
+// Whether a path can serve a matrix of this shape well on this processor.
+constexpr bool pathServes(Path path, const MatrixShape& shape, const CpuFeatures& cpu) {
     switch (path) {
         case Path::pairLoop:
         case Path::mahalanobisSweep:
@@ -26,18 +35,22 @@ constexpr bool pathServes(Path path, const MatrixShape& shape) {
             return rowIndexAffordable(shape) && fullyStored(shape);
         case Path::sharedRowSweep:
             return rowIndexAffordable(shape) && sharedRowSweepPays(shape);
+        case Path::laneSweep:
+            return laneSweepFits(shape) && laneSweepPays(shape, cpu);
     }
     return false;
 }
 
 // The first of the metric's fast paths that serves the shape, else the pair
-// loop. With fewer than two observations there is nothing to gain.
-constexpr Path choosePath(BodyKind metric, const MatrixShape& shape) {
+// loop. With fewer than two observations there is nothing to gain. The
+// processor's features are those of the machine unless a test names them.
+constexpr Path choosePath(BodyKind metric, const MatrixShape& shape,
+                          const CpuFeatures& cpu = cpuFeatures()) {
     if (shape.n < 2) {
         return Path::pairLoop;
     }
     for (Path path : bodyEntry(metric).fastPaths) {
-        if (path != Path::pairLoop && pathServes(path, shape)) {
+        if (path != Path::pairLoop && pathServes(path, shape, cpu)) {
             return path;
         }
     }
