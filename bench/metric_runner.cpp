@@ -10,9 +10,6 @@ namespace {
 
 namespace rm = rowmetric;
 
-constexpr const char* kPathNames[rm::kPathCount] = {"pairLoop", "tileSweep", "sharedRowSweep",
-                                                    "denseInnerProducts", "mahalanobisSweep"};
-
 const rm::CodeEntry& codeEntry(const std::string& code) {
     const rm::CodeEntry* entry = rm::findCode(code);
     if (entry == nullptr) {
@@ -35,6 +32,10 @@ MetricRunner makeMetricRunner(const std::string& code, const rm::PairInputs& in,
     }
     if (forced == rm::Path::denseInnerProducts && !rm::fullyStored(shapeOf(in))) {
         throw std::invalid_argument("denseInnerProducts needs a fully stored matrix");
+    }
+    if (forced == rm::Path::laneSweep && !rm::laneSweepFits(shapeOf(in))) {
+        throw std::invalid_argument(
+            "laneSweep cannot hold this matrix: its longest column or its row range is too large");
     }
     MetricRunner runner;
     rm::withBody(kind, in, [&](const auto& body) {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -29,22 +30,26 @@ namespace rowmetric {
 
 namespace detail {
 
+// Tile lists are written in runs of kSlotRun consecutive slots, one vector
+// store each.
+inline constexpr std::uint64_t kSlotRun = 16;
+using SlotRun = std::uint16_t __attribute__((vector_size(kSlotRun * sizeof(std::uint16_t))));
+
 // One thread's working memory, sized for the call's longest blocks.
 struct LaneScratch {
     std::vector<LaneSlot> arena;
     // below[r·kLaneGroupTiles + t]: rows of tile t's i block below row r.
     std::vector<std::uint16_t> below;
-    // before[q]: rows of the j block with exactly q rows of the i block at
-    // or below them.
-    std::vector<std::uint16_t> before;
-    // lists[e·kLaneGroupTiles + t]: the arena slot of entry e of tile t.
+    // Tile t's list of arena slots at lists[t·listStride ...], with room for
+    // a run written past its end.
+    std::uint64_t listStride;
     std::vector<std::uint16_t> lists;
 
     LaneScratch(std::uint64_t rows, std::uint64_t longestI, std::uint64_t longestJ)
         : arena(1 + kLaneGroupTiles * longestI + (kLaneGroupTiles + 1) * longestJ),
           below((rows + 1) * kLaneGroupTiles),
-          before(longestI + 1),
-          lists((longestI + longestJ) * kLaneGroupTiles) {}
+          listStride(longestI + longestJ + kSlotRun),
+          lists(listStride * kLaneGroupTiles) {}
 };
 
 // What every group reads, shared between the threads.
@@ -135,56 +140,86 @@ std::uint64_t loadLaneGroup(const LaneSweepInput<Body, Policy>& in, LaneScratch&
     return next;
 }
 
-// Tile t's list: its i block's rows q (slots g.slot[t] + q) and the j block's
-// rows k (slots jSlot + k) merged in ascending row order without comparing
-// rows. Row k goes to position k + (i rows at or below it), read from
-// `below`; row q to q + (j rows below it), summed from `before`. A row both
-// blocks store takes two positions: the zero vector, then its mixed vector,
-// written at slot `mixed` onwards. Returns the next free slot.
+// Writes the slots first, first + 1, ... for `count` entries from list[at]
+// on, and up to kSlotRun - 1 more past them, which the caller overwrites or
+// never reads.
+inline void writeSlotRun(std::uint16_t* list, std::uint64_t at, std::uint64_t first,
+                         std::uint64_t count) {
+    SlotRun steps;
+    for (std::uint64_t k = 0; k < kSlotRun; ++k) {
+        steps[k] = static_cast<std::uint16_t>(k);
+    }
+    for (std::uint64_t done = 0;; done += kSlotRun) {
+        const SlotRun run = static_cast<std::uint16_t>(first + done) + steps;
+        std::memcpy(list + at + done, &run, sizeof run);
+        if (done + kSlotRun >= count) {
+            return;
+        }
+    }
+}
+
+// Puts the mixed vector of a row stored by i-block slot iq (arena slot
+// iSlot) and j-block slot jk (arena slot jSlot) at arena slot `mixed`. Kept
+// out of line: such rows are few, and the list loop stays lean without it.
 template <class Body, class Policy>
-std::uint64_t listLaneTile(const LaneSweepInput<Body, Policy>& in, LaneScratch& s,
-                           const LaneGroup& g, std::uint64_t t, std::uint64_t jBlock,
-                           std::uint64_t jSlot, std::uint64_t mixed) {
-    constexpr std::uint64_t T = kLaneGroupTiles;
+[[gnu::noinline]] void putSharedRow(const LaneSweepInput<Body, Policy>& in, LaneSlot* arena,
+                                    std::uint64_t iq, std::uint64_t iSlot, std::uint64_t jk,
+                                    std::uint64_t jSlot, std::uint64_t mixed) {
     const LaneBlocks& ib = in.iBlocks;
     const LaneBlocks& jb = in.jBlocks;
-    const std::uint16_t* below = s.below.data();
-    std::uint16_t* before = s.before.data();
-    std::uint16_t* list = s.lists.data() + t;
-    LaneSlot* arena = s.arena.data();
-    const std::uint64_t iRows = g.rows[t];
-    const std::uint64_t jFirst = jb.start[jBlock];
-    const std::uint64_t jRows = jb.count[jBlock];
+    arena[mixed].v = sharedRowTerms(in.policy, jb.row[jk], &ib.value[iq * kLaneIColumns],
+                                    ib.present[iq], arena[iSlot].v, &jb.value[jk * kLaneJColumns],
+                                    jb.present[jk], arena[jSlot].v);
+}
 
-    std::fill(before, before + iRows + 1, std::uint16_t{0});
+// The lists of tiles 0 .. active-1 with one j block: tile t's i rows q
+// (slots g.slot[t] + q) and the j block's rows k (slots jSlot + k) merged in
+// ascending row order without comparing rows. Row k goes to position
+// k + (i rows at or below it) in each tile, read for all tiles at once from
+// `below`, and the i rows before it fill the positions before it as one run
+// of consecutive slots. A row both blocks store takes two positions: the zero
+// vector, then its mixed vector, written at slot jSlot + jRows onwards.
+template <class Body, class Policy>
+[[gnu::always_inline]] inline void listLaneTiles(const LaneSweepInput<Body, Policy>& in,
+                                                 LaneScratch& s, const LaneGroup& g,
+                                                 std::uint64_t active, std::uint64_t jBlock,
+                                                 std::uint64_t jSlot) {
+    constexpr std::uint64_t T = kLaneGroupTiles;
+    // Locals throughout: the runs are stored byte-wise, which could alias
+    // any field read through a reference.
+    LaneSlot* const arena = s.arena.data();
+    std::uint16_t* const lists = s.lists.data();
+    const std::uint64_t stride = s.listStride;
+    const std::uint16_t* const below = s.below.data();
+    const std::uint64_t jFirst = in.jBlocks.start[jBlock];
+    const std::uint64_t jRows = in.jBlocks.count[jBlock];
+    const std::uint64_t* const jRowOf = in.jBlocks.row.data() + jFirst;
+    std::uint64_t mixed = jSlot + jRows;
+    std::uint64_t iSlot[T];
+    std::copy(g.slot, g.slot + T, iSlot);
+    std::uint64_t placed[T] = {};  // i rows listed so far, per tile
     for (std::uint64_t k = 0; k < jRows; ++k) {
-        ++before[below[(jb.row[jFirst + k] + 1) * T + t]];
-    }
-    std::uint64_t jBelow = 0;
-    for (std::uint64_t q = 0; q < iRows; ++q) {
-        jBelow += before[q];
-        list[(q + jBelow) * T] = static_cast<std::uint16_t>(g.slot[t] + q);
-    }
-    const std::uint64_t iFirst = ib.start[g.firstBlock + t];
-    for (std::uint64_t k = 0; k < jRows; ++k) {
-        const std::uint64_t r = jb.row[jFirst + k];
-        const std::uint64_t iBelow = below[r * T + t];
-        const std::uint64_t iAtOrBelow = below[(r + 1) * T + t];
-        const std::uint64_t at = k + iAtOrBelow;
-        if (iBelow == iAtOrBelow) {
-            list[at * T] = static_cast<std::uint16_t>(jSlot + k);
-            continue;
+        const std::uint16_t* iBelow = below + jRowOf[k] * T;
+        const std::uint16_t* iAtOrBelow = iBelow + T;
+        for (std::uint64_t t = 0; t < active; ++t) {
+            std::uint16_t* list = lists + t * stride;
+            const std::uint64_t upTo = iAtOrBelow[t];
+            writeSlotRun(list, placed[t] + k, iSlot[t] + placed[t], upTo - placed[t]);
+            placed[t] = upTo;
+            if (iBelow[t] == upTo) {
+                list[k + upTo] = static_cast<std::uint16_t>(jSlot + k);
+                continue;
+            }
+            putSharedRow(in, arena, in.iBlocks.start[g.firstBlock + t] + iBelow[t],
+                         iSlot[t] + iBelow[t], jFirst + k, jSlot + k, mixed);
+            list[k + upTo - 1] = 0;
+            list[k + upTo] = static_cast<std::uint16_t>(mixed++);
         }
-        const std::uint64_t iq = iFirst + iBelow;
-        const std::uint64_t jk = jFirst + k;
-        arena[mixed].v = sharedRowTerms(in.policy, r, &ib.value[iq * kLaneIColumns],
-                                        ib.present[iq], arena[g.slot[t] + iBelow].v,
-                                        &jb.value[jk * kLaneJColumns], jb.present[jk],
-                                        arena[jSlot + k].v);
-        list[(at - 1) * T] = 0;
-        list[at * T] = static_cast<std::uint16_t>(mixed++);
     }
-    return mixed;
+    for (std::uint64_t t = 0; t < active; ++t) {
+        writeSlotRun(lists + t * stride, placed[t] + jRows, iSlot[t] + placed[t],
+                     g.rows[t] - placed[t]);
+    }
 }
 
 // Writes the tile's finished pairs (i, j), i < j, to the condensed output;
@@ -231,26 +266,24 @@ template <class Body, class Policy>
         for (std::uint64_t k = 0; k < jRows; ++k) {
             s.arena[jSlot + k].v = spreadJ(&jb.term[(jFirst + k) * kLaneJColumns]);
         }
-        std::uint64_t mixed = jSlot + jRows;
+        // The tiles with a pair (i, j), i < j: i0 + kLaneIColumns·t < jLast.
+        const std::uint64_t active =
+            jLast > i0 ? std::min(g.tiles, (jLast - i0 - 1) / kLaneIColumns + 1) : 0;
+        listLaneTiles(in, s, g, active, jBlock, jSlot);
         std::uint64_t length[T];
         std::uint64_t longest = 0;
         for (std::uint64_t t = 0; t < T; ++t) {
-            const bool hasPairs = t < g.tiles && jLast > i0 + t * kLaneIColumns;
-            length[t] = hasPairs ? g.rows[t] + jRows : 0;
-            if (hasPairs) {
-                mixed = listLaneTile(in, s, g, t, jBlock, jSlot, mixed);
-            }
+            length[t] = t < active ? g.rows[t] + jRows : 0;
             longest = std::max(longest, length[t]);
         }
         for (std::uint64_t t = 0; t < T; ++t) {
-            for (std::uint64_t e = length[t]; e < longest; ++e) {
-                lists[e * T + t] = 0;
-            }
+            std::uint16_t* list = lists + t * s.listStride;
+            std::fill(list + length[t], list + longest, std::uint16_t{0});
         }
         LaneVector acc[T] = {};
         for (std::uint64_t e = 0; e < longest; ++e) {
             for (std::uint64_t t = 0; t < T; ++t) {
-                Policy::fold(acc[t], arena[lists[e * T + t]].v);
+                Policy::fold(acc[t], arena[lists[t * s.listStride + e]].v);
             }
         }
         for (std::uint64_t t = 0; t < g.tiles; ++t) {

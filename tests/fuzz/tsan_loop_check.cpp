@@ -1,19 +1,24 @@
-// The parallel pair loop under ThreadSanitizer: all ten metric bodies on
-// random sparse data at several thread counts, each output compared bit for
-// bit with the kernels called one pair at a time.
+// The module's parallel loops under ThreadSanitizer: all ten metric bodies
+// through the plain pair loop, and the union folds through the lane sweep in
+// every variant this processor runs, on random sparse data at several thread
+// counts, each output compared bit for bit with the kernels called one pair
+// at a time.
 //
 // Debian's libtbb is not instrumented, so the hand-over of work between
-// threads inside it is invisible to the sanitizer. Each body is therefore
-// wrapped so that it acquires a "start" token the calling thread releases
-// before the loop and releases a "done" token the calling thread acquires
-// after it: exactly the ordering parallel_for guarantees. Bodies never
-// acquire each other's releases, so a race between two bodies (overlapping
-// output blocks, shared scratch in a kernel) is still reported.
-// --racy-control runs a body that does race, to prove the check can see one.
+// threads inside it is invisible to the sanitizer. The module's one parallel
+// loop (parallelForEach) therefore calls the announce functions defined here:
+// the calling thread releases a "start" token that every task acquires when
+// it starts, and every task releases a "done" token that the calling thread
+// acquires when the loop returns: exactly the ordering parallel_for
+// guarantees. Tasks never acquire each other's releases, so a race between
+// two tasks of one loop (overlapping output blocks, shared scratch) is still
+// reported. --racy-control runs a body that does race, to prove the check can
+// see one.
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
 
 #include "metric_bodies.hpp"
+#include "sweep_lanes.hpp"
 
 #include <sanitizer/tsan_interface.h>
 #include <tbb/global_control.h>
@@ -29,31 +34,23 @@
 #include <thread>
 #include <vector>
 
+namespace rowmetric {
+
+namespace {
+void* startToken(const void* loop) { return const_cast<void*>(loop); }
+void* doneToken(const void* loop) { return static_cast<char*>(const_cast<void*>(loop)) + 1; }
+}  // namespace
+
+void announceLoopStart(const void* loop) { __tsan_release(startToken(loop)); }
+void announceTaskStart(const void* loop) { __tsan_acquire(startToken(loop)); }
+void announceTaskEnd(const void* loop) { __tsan_release(doneToken(loop)); }
+void announceLoopEnd(const void* loop) { __tsan_acquire(doneToken(loop)); }
+
+}  // namespace rowmetric
+
 namespace {
 
 using fuzz::SparseColumns;
-
-char startToken;
-char doneToken;
-
-template <class Body>
-struct Announced {
-    Body body;
-    std::uint64_t n;
-    void operator()(std::uint64_t i) const {
-        __tsan_acquire(&startToken);
-        body(i);
-        __tsan_release(&doneToken);
-    }
-};
-
-template <class Body>
-void runAnnounced(const Body& body) {
-    const Announced<Body> wrapped{body, body.n};
-    __tsan_release(&startToken);
-    rowmetric::runPairLoop(wrapped);
-    __tsan_acquire(&doneToken);
-}
 
 // Every iteration adds to the same slot: a real race the check must report.
 // Each one takes a few milliseconds, so that TBB's workers have long joined
@@ -98,10 +95,13 @@ struct Tally {
     std::size_t failures = 0;
 };
 
+// Runs the body through the pair loop and, for the union folds, through
+// each lane-sweep variant this processor runs; each output must equal the
+// kernels' bits.
 template <class Body>
 void checkBody(Body body, std::vector<double>& out, Tally& tally) {
     const std::uint64_t n = body.n;
-    const int kind = static_cast<int>(decltype(body.call)::kKind);
+    constexpr rowmetric::BodyKind kind = decltype(body.call)::kKind;
     body.out = out.data();
     std::vector<double> expected(out.size());
     for (std::uint64_t i = 0; i < n; ++i) {
@@ -109,19 +109,31 @@ void checkBody(Body body, std::vector<double>& out, Tally& tally) {
             expected[rowmetric::condensedPosition(i, j, n)] = body.distance(i, j);
         }
     }
-    for (int threads : {2, 4, 8}) {
-        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
-        for (int repeat = 0; repeat < 2; ++repeat) {
-            std::fill(out.begin(), out.end(), -1.0);
-            runAnnounced(body);
-            ++tally.runs;
-            for (std::size_t p = 0; p < out.size(); ++p) {
-                if (!fuzz::sameBits(out[p], expected[p])) {
-                    ++tally.failures;
-                    std::fprintf(stderr, "body %d at %d threads: slot %zu differs\n", kind, threads,
-                                 p);
-                    break;
+    auto check = [&](const std::string& what, const auto& run) {
+        for (int threads : {2, 4, 8}) {
+            tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
+            for (int repeat = 0; repeat < 2; ++repeat) {
+                std::fill(out.begin(), out.end(), -1.0);
+                run();
+                ++tally.runs;
+                for (std::size_t p = 0; p < out.size(); ++p) {
+                    if (!fuzz::sameBits(out[p], expected[p])) {
+                        ++tally.failures;
+                        std::fprintf(stderr, "body %d, %s, %d threads: slot %zu differs\n",
+                                     static_cast<int>(kind), what.c_str(), threads, p);
+                        break;
+                    }
                 }
+            }
+        }
+    };
+    check("pair loop", [&] { rowmetric::runPairLoop(body); });
+    if constexpr (rowmetric::mayServe(kind, rowmetric::Path::laneSweep)) {
+        const rowmetric::MatrixShape shape = rowmetric::measureMatrix(body.rowIndex, body.colStart, n);
+        for (const rowmetric::Isa isa : rowmetric::kIsas) {
+            if (rowmetric::runsOn(isa, rowmetric::cpuFeatures())) {
+                check(std::string("lane sweep ") + rowmetric::isaName(isa),
+                      [&] { rowmetric::runLaneSweep(body, shape, isa); });
             }
         }
     }
@@ -153,7 +165,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--racy-control") == 0) {
         std::vector<double> out(1, 0.0);
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, 4);
-        runAnnounced(RacyBody{64, out.data()});
+        rowmetric::runPairLoop(RacyBody{64, out.data()});
         std::printf("racy control finished without a report\n");
         return 0;
     }
@@ -165,6 +177,12 @@ int main(int argc, char** argv) {
     checkAllBodies(randomMatrix(64, 500, 0.02, 4), tally);
     checkAllBodies(randomMatrix(30, 2, 0.3, 5), tally);
     checkAllBodies(randomMatrix(5, 1, 0.5, 6), tally);
+    for (const rowmetric::Isa isa : rowmetric::kIsas) {
+        if (!rowmetric::runsOn(isa, rowmetric::cpuFeatures())) {
+            std::printf("the %s variant of the lane sweep was not run: this processor lacks %s\n",
+                        rowmetric::isaName(isa), rowmetric::isaName(isa));
+        }
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("TSan pair loop: %zu inputs tried, %zu failures, %.1f s\n", tally.runs,
