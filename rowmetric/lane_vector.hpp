@@ -21,4 +21,9 @@ struct alignas(kVectorLanes * sizeof(double)) LaneSlot {
     LaneVector v;
 };
 
+// A LaneMask kept in memory, for the same reason.
+struct alignas(kVectorLanes * sizeof(std::int64_t)) MaskSlot {
+    LaneMask m;
+};
+
 }  // namespace rowmetric::detail

@@ -37,7 +37,12 @@ using SlotRun = std::uint16_t __attribute__((vector_size(kSlotRun * sizeof(std::
 
 // One thread's working memory, sized for the call's longest blocks.
 struct LaneScratch {
+    // Per slot, the terms a tile's list adds; for the slots of i-block and
+    // j-block rows also the row's values and which lanes' columns store it,
+    // from which a row both blocks store gets its mixed terms.
     std::vector<LaneSlot> arena;
+    std::vector<LaneSlot> values;
+    std::vector<MaskSlot> stored;
     // below[r·kLaneGroupTiles + t]: rows of tile t's i block below row r.
     std::vector<std::uint16_t> below;
     // Tile t's list of arena slots at lists[t·listStride ...], with room for
@@ -47,6 +52,8 @@ struct LaneScratch {
 
     LaneScratch(std::uint64_t rows, std::uint64_t longestI, std::uint64_t longestJ)
         : arena(1 + kLaneGroupTiles * longestI + (kLaneGroupTiles + 1) * longestJ),
+          values(arena.size()),
+          stored(arena.size()),
           below((rows + 1) * kLaneGroupTiles),
           listStride(longestI + longestJ + kSlotRun),
           lists(listStride * kLaneGroupTiles) {}
@@ -62,45 +69,67 @@ struct LaneSweepInput {
     std::uint64_t rows;
 };
 
-// A row's per-column terms of an i block, each in its column's lanes.
-inline LaneVector spreadI(const double* terms) {
+// A row's per-column values or terms of an i block, each in its column's
+// lanes, and which lanes' columns store the row.
+inline LaneVector spreadI(const double* perColumn) {
     LaneVector v;
     for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
-        v[l] = terms[l / kLaneJColumns];
+        v[l] = perColumn[l / kLaneJColumns];
     }
     return v;
 }
 
-// A row's per-column terms of a j block, each in its column's lanes.
-inline LaneVector spreadJ(const double* terms) {
+inline LaneMask spreadI(std::uint8_t present) {
+    LaneMask m;
+    for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
+        m[l] = (present >> (l / kLaneJColumns) & 1u) != 0 ? -1 : 0;
+    }
+    return m;
+}
+
+// The same for a j block.
+inline LaneVector spreadJ(const double* perColumn) {
     LaneVector v;
     for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
-        v[l] = terms[l % kLaneJColumns];
+        v[l] = perColumn[l % kLaneJColumns];
     }
     return v;
 }
 
-// A row stored by both blocks of a tile: the two-column term in the lanes of
-// pairs that both store it, the single-column term of whichever column does
-// in the others (+0.0 where neither does: iTerms and jTerms hold +0.0 there).
+inline LaneMask spreadJ(std::uint8_t present) {
+    LaneMask m;
+    for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
+        m[l] = (present >> (l % kLaneJColumns) & 1u) != 0 ? -1 : 0;
+    }
+    return m;
+}
+
+// Puts a row's terms, values and stored lanes at `slot`.
+inline void putRow(LaneScratch& s, std::uint64_t slot, const LaneVector& terms,
+                   const LaneVector& values, const LaneMask& stored) {
+    s.arena[slot].v = terms;
+    s.values[slot].v = values;
+    s.stored[slot].m = stored;
+}
+
+// A row stored by both blocks of a tile (i-block row at slot iSlot, j-block
+// row at jSlot): the two-column term in the lanes of pairs that both store
+// it, the single-column term of whichever column does in the others, +0.0
+// where neither does (the term vectors hold +0.0 in the lanes of columns
+// without the row; adding +0.0 to a term, or -0.0 to +0.0, changes no sum
+// or maximum an accumulator reaches).
 template <class Policy>
 [[gnu::always_inline]] inline LaneVector sharedRowTerms(const Policy& policy, std::uint64_t r,
-                                                        const double* x, unsigned xIn,
-                                                        const LaneVector& iTerms, const double* y,
-                                                        unsigned yIn, const LaneVector& jTerms) {
+                                                        const LaneScratch& s, std::uint64_t iSlot,
+                                                        std::uint64_t jSlot) {
+    const LaneVector& x = s.values[iSlot].v;
+    const LaneVector& y = s.values[jSlot].v;
     LaneVector both;
-    LaneMask inBoth;
-    LaneMask inI;
     for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
-        const std::uint64_t a = l / kLaneJColumns;
-        const std::uint64_t b = l % kLaneJColumns;
-        both[l] = policy.both(x[a], y[b], r);
-        const bool hasI = (xIn >> a & 1u) != 0;
-        const bool hasJ = (yIn >> b & 1u) != 0;
-        inBoth[l] = hasI && hasJ ? -1 : 0;
-        inI[l] = hasI ? -1 : 0;
+        both[l] = policy.both(x[l], y[l], r);
     }
-    return inBoth ? both : (inI ? iTerms : jTerms);
+    const LaneMask inBoth = s.stored[iSlot].m & s.stored[jSlot].m;
+    return inBoth ? both : s.arena[iSlot].v + s.arena[jSlot].v;
 }
 
 // Slots and sizes of one group's i blocks in the arena.
@@ -117,9 +146,8 @@ template <class Body, class Policy>
 std::uint64_t loadLaneGroup(const LaneSweepInput<Body, Policy>& in, LaneScratch& s,
                             LaneGroup& g) {
     const LaneBlocks& ib = in.iBlocks;
-    LaneSlot* arena = s.arena.data();
     std::uint16_t* below = s.below.data();
-    arena[0].v = LaneVector{};
+    s.arena[0].v = LaneVector{};
     std::uint64_t next = 1;
     for (std::uint64_t t = 0; t < kLaneGroupTiles; ++t) {
         std::uint64_t r = 0;
@@ -128,7 +156,9 @@ std::uint64_t loadLaneGroup(const LaneSweepInput<Body, Policy>& in, LaneScratch&
         g.rows[t] = t < g.tiles ? ib.count[g.firstBlock + t] : 0;
         const std::uint64_t first = t < g.tiles ? ib.start[g.firstBlock + t] : 0;
         for (; q < g.rows[t]; ++q) {
-            arena[next++].v = spreadI(&ib.term[(first + q) * kLaneIColumns]);
+            const std::uint64_t at = first + q;
+            putRow(s, next++, spreadI(&ib.term[at * kLaneIColumns]),
+                   spreadI(&ib.value[at * kLaneIColumns]), spreadI(ib.present[at]));
             for (const std::uint64_t rq = ib.row[first + q]; r <= rq; ++r) {
                 below[r * kLaneGroupTiles + t] = static_cast<std::uint16_t>(q);
             }
@@ -156,20 +186,6 @@ inline void writeSlotRun(std::uint16_t* list, std::uint64_t at, std::uint64_t fi
             return;
         }
     }
-}
-
-// Puts the mixed vector of a row stored by i-block slot iq (arena slot
-// iSlot) and j-block slot jk (arena slot jSlot) at arena slot `mixed`. Kept
-// out of line: such rows are few, and the list loop stays lean without it.
-template <class Body, class Policy>
-[[gnu::noinline]] void putSharedRow(const LaneSweepInput<Body, Policy>& in, LaneSlot* arena,
-                                    std::uint64_t iq, std::uint64_t iSlot, std::uint64_t jk,
-                                    std::uint64_t jSlot, std::uint64_t mixed) {
-    const LaneBlocks& ib = in.iBlocks;
-    const LaneBlocks& jb = in.jBlocks;
-    arena[mixed].v = sharedRowTerms(in.policy, jb.row[jk], &ib.value[iq * kLaneIColumns],
-                                    ib.present[iq], arena[iSlot].v, &jb.value[jk * kLaneJColumns],
-                                    jb.present[jk], arena[jSlot].v);
 }
 
 // The lists of tiles 0 .. active-1 with one j block: tile t's i rows q
@@ -210,8 +226,8 @@ template <class Body, class Policy>
                 list[k + upTo] = static_cast<std::uint16_t>(jSlot + k);
                 continue;
             }
-            putSharedRow(in, arena, in.iBlocks.start[g.firstBlock + t] + iBelow[t],
-                         iSlot[t] + iBelow[t], jFirst + k, jSlot + k, mixed);
+            arena[mixed].v =
+                sharedRowTerms(in.policy, jRowOf[k], s, iSlot[t] + iBelow[t], jSlot + k);
             list[k + upTo - 1] = 0;
             list[k + upTo] = static_cast<std::uint16_t>(mixed++);
         }
@@ -264,7 +280,9 @@ template <class Body, class Policy>
         const std::uint64_t jFirst = jb.start[jBlock];
         const std::uint64_t jRows = jb.count[jBlock];
         for (std::uint64_t k = 0; k < jRows; ++k) {
-            s.arena[jSlot + k].v = spreadJ(&jb.term[(jFirst + k) * kLaneJColumns]);
+            const std::uint64_t at = jFirst + k;
+            putRow(s, jSlot + k, spreadJ(&jb.term[at * kLaneJColumns]),
+                   spreadJ(&jb.value[at * kLaneJColumns]), spreadJ(jb.present[at]));
         }
         // The tiles with a pair (i, j), i < j: i0 + kLaneIColumns·t < jLast.
         const std::uint64_t active =
