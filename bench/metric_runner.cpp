@@ -30,12 +30,9 @@ MetricRunner makeMetricRunner(const std::string& code, const rm::PairInputs& in,
     if (forced && !rm::mayServe(kind, *forced)) {
         throw std::invalid_argument(code + " cannot take the path " + rm::pathName(*forced));
     }
-    if (forced == rm::Path::denseInnerProducts && !rm::fullyStored(shapeOf(in))) {
-        throw std::invalid_argument("denseInnerProducts needs a fully stored matrix");
-    }
-    if (forced == rm::Path::laneSweep && !rm::laneSweepFits(shapeOf(in))) {
-        throw std::invalid_argument(
-            "laneSweep cannot hold this matrix: its longest column or its row range is too large");
+    if (forced && !rm::pathCanRun(*forced, shapeOf(in))) {
+        throw std::invalid_argument(std::string(rm::pathName(*forced)) +
+                                    " cannot run on this matrix");
     }
     MetricRunner runner;
     rm::withBody(kind, in, [&](const auto& body) {

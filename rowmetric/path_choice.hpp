@@ -23,22 +23,40 @@ constexpr bool laneSweepPays(const MatrixShape& shape, const CpuFeatures& cpu) {
            shape.rows * kLaneEntriesPerRow <= shape.stored;
 }
 
-// Whether a path can serve a matrix of this shape well on this processor.
-constexpr bool pathServes(Path path, const MatrixShape& shape, const CpuFeatures& cpu) {
+// Whether a path can compute a matrix of this shape at all, paying or not:
+// the row-index sweeps need their index, the dense inner products a fully
+// stored matrix, the lane sweep lists that hold its longest column.
+constexpr bool pathCanRun(Path path, const MatrixShape& shape) {
     switch (path) {
         case Path::pairLoop:
         case Path::mahalanobisSweep:
             return true;
         case Path::tileSweep:
+        case Path::sharedRowSweep:
             return rowIndexAffordable(shape);
         case Path::denseInnerProducts:
-            return rowIndexAffordable(shape) && fullyStored(shape);
-        case Path::sharedRowSweep:
-            return rowIndexAffordable(shape) && sharedRowSweepPays(shape);
+            return fullyStored(shape);
         case Path::laneSweep:
-            return laneSweepFits(shape) && laneSweepPays(shape, cpu);
+            return laneSweepFits(shape);
     }
     return false;
+}
+
+// Whether a path can serve a matrix of this shape well on this processor.
+constexpr bool pathServes(Path path, const MatrixShape& shape, const CpuFeatures& cpu) {
+    if (!pathCanRun(path, shape)) {
+        return false;
+    }
+    switch (path) {
+        case Path::denseInnerProducts:
+            return rowIndexAffordable(shape);
+        case Path::sharedRowSweep:
+            return sharedRowSweepPays(shape);
+        case Path::laneSweep:
+            return laneSweepPays(shape, cpu);
+        default:
+            return true;
+    }
 }
 
 // The first of the metric's fast paths that serves the shape, else the pair

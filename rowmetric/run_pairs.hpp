@@ -14,17 +14,18 @@
 
 namespace rowmetric {
 
-// Runs one path. A path the body's metric may not take, or the lane sweep on
-// a matrix it cannot hold, runs the plain loop.
+// Runs one path. A path the body's metric may not take, or that cannot run
+// on the matrix (pathCanRun), runs the plain loop.
 template <class Call>
 void runPath(Path path, const MetricBody<Call>& body, const MatrixShape& shape) {
     constexpr BodyKind kind = Call::kKind;
+    if (!pathCanRun(path, shape)) {
+        return runPairLoop(body);
+    }
     switch (path) {
         case Path::laneSweep:
             if constexpr (mayServe(kind, Path::laneSweep)) {
-                if (laneSweepFits(shape)) {
-                    return runLaneSweep(body, shape);
-                }
+                return runLaneSweep(body, shape);
             }
             break;
         case Path::tileSweep:

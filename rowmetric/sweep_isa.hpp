@@ -5,9 +5,12 @@
 #include "cpu_features.hpp"
 
 // Clang 14 cannot clone function templates, so a clang build compiles these
-// functions once, for the baseline instruction set, from the same source.
-// An attribute cannot be produced by a function or a constant; hence a macro.
-#if defined(__clang__)
+// functions once, for the baseline instruction set, from the same source. So
+// does a ThreadSanitizer build: the clones' resolver runs while the program
+// is relocated, before the sanitizer's runtime is up, and its instrumented
+// code crashes there. An attribute cannot be produced by a function or a
+// constant; hence a macro.
+#if defined(__clang__) || defined(__SANITIZE_THREAD__)
 #define ROWMETRIC_ISA_CLONES
 #else
 #define ROWMETRIC_ISA_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))

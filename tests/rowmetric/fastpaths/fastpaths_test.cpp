@@ -83,20 +83,6 @@ std::vector<std::uint64_t> takePathRuns() {
     return runs;
 }
 
-// Paths that can run on this matrix at all, whether or not they pay.
-bool applies(Path path, const MatrixShape& shape) {
-    if (path == Path::denseInnerProducts) {
-        return rm::fullyStored(shape);
-    }
-    if (path == Path::tileSweep || path == Path::sharedRowSweep) {
-        return rm::rowIndexAffordable(shape);
-    }
-    if (path == Path::laneSweep) {
-        return rm::laneSweepFits(shape);
-    }
-    return true;
-}
-
 // The plain loop at one thread: the bits every path must give.
 template <class Body>
 std::vector<double> reference(const Body& body) {
@@ -132,7 +118,7 @@ void expectEveryPathSameBits(const Body& body, const std::string& what) {
         expectSameAsReference(body, expected, what + ", " + how, run);
     };
     for (Path path : rm::bodyEntry(kind).fastPaths) {
-        if (path != Path::pairLoop && applies(path, shape)) {
+        if (path != Path::pairLoop && rm::pathCanRun(path, shape)) {
             check(rm::pathName(path), [&](const Body& b) { rm::runPath(path, b, shape); });
         }
     }
