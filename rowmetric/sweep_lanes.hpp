@@ -304,7 +304,7 @@ template <class Body, class Policy>
                 Policy::fold(acc[t], arena[lists[t * s.listStride + e]].v);
             }
         }
-        for (std::uint64_t t = 0; t < g.tiles; ++t) {
+        for (std::uint64_t t = 0; t < active; ++t) {
             storeLaneTile(in.body, in.policy, acc[t], i0 + t * kLaneIColumns, j0);
         }
     }
