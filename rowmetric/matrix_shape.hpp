@@ -4,6 +4,7 @@
 
 #include "path_thresholds.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -20,6 +21,7 @@ struct MatrixShape {
     // grows as a few rows fill up. Measured only where the row index is
     // affordable; 0 otherwise.
     long double sameRowPairs = 0;
+    std::uint64_t longestColumn = 0;  // the most entries one column stores
 };
 
 // Whether the fast paths may build a row index: its columns are 32-bit, and
@@ -46,6 +48,9 @@ inline MatrixShape measureMatrix(const std::uint64_t* rowIndex, const std::uint6
     MatrixShape shape;
     shape.n = n;
     shape.stored = colStart[n] - colStart[0];
+    for (std::uint64_t c = 0; c < n; ++c) {
+        shape.longestColumn = std::max(shape.longestColumn, colStart[c + 1] - colStart[c]);
+    }
     for (std::uint64_t p = colStart[0]; p < colStart[n]; ++p) {
         if (rowIndex[p] >= shape.rows) {
             shape.rows = rowIndex[p] + 1;

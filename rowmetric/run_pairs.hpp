@@ -8,16 +8,26 @@
 #include "path_choice.hpp"
 #include "sweep_cooccurrence.hpp"
 #include "sweep_dense_dot.hpp"
+#include "sweep_lanes.hpp"
 #include "sweep_mahalanobis.hpp"
 #include "sweep_tiles.hpp"
 
 namespace rowmetric {
 
-// Runs one path. A path the body's metric may not take runs the plain loop.
+// Runs one path. A path the body's metric may not take, or that cannot run
+// on the matrix (pathCanRun), runs the plain loop.
 template <class Call>
 void runPath(Path path, const MetricBody<Call>& body, const MatrixShape& shape) {
     constexpr BodyKind kind = Call::kKind;
+    if (!pathCanRun(path, shape)) {
+        return runPairLoop(body);
+    }
     switch (path) {
+        case Path::laneSweep:
+            if constexpr (mayServe(kind, Path::laneSweep)) {
+                return runLaneSweep(body, shape);
+            }
+            break;
         case Path::tileSweep:
             if constexpr (mayServe(kind, Path::tileSweep)) {
                 return runTileSweep(body, shape);
