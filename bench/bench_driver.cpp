@@ -9,6 +9,7 @@
 #include "entry.hpp"
 #include "rowmetric/rowmetric.h"
 #include "parameter_size.hpp"
+#include "sweep_isa.hpp"
 #include "vorn/array_api.hpp"
 
 #include <tbb/global_control.h>
@@ -48,8 +49,10 @@ constexpr const char* kUsage =
     "  --time-output DIR also time writing the result as hux-run --out does,\n"
     "                    as text and as binary, to a new file in DIR\n"
     "  --path NAME       time this path instead of the one the module chooses:\n"
-    "                    pairLoop, tileSweep, sharedRowSweep, denseInnerProducts\n"
-    "                    or mahalanobisSweep (to measure where one stops paying)\n"
+    "                    pairLoop, tileSweep, laneSweep, sharedRowSweep,\n"
+    "                    denseInnerProducts or mahalanobisSweep (to measure where\n"
+    "                    one stops paying); laneSweep runs the widest variant\n"
+    "                    this processor has (\"lane_isa\" in the output)\n"
     "  --blocks PAIRS    also time the result computed in row blocks of about PAIRS\n"
     "                    pairs through rowmetric_pairs_v1, as a streaming front end\n"
     "                    does, and one call for row 0 alone (the per-call setup)\n";
@@ -333,17 +336,20 @@ int runBenchmark(const Options& o) {
     in.paramData = param.empty() ? nullptr : param.data();
     in.exponent = o.exponent.value_or(0.0);
     const rowbench::MetricRunner run = rowbench::makeMetricRunner(o.metric, in, o.path);
-    const rowmetric::Path path = o.path ? *o.path : rowbench::chosenPath(o.metric, in);
+    const rowmetric::Path chosen = rowbench::chosenPath(o.metric, in);
+    const rowmetric::Path path = o.path ? *o.path : chosen;
     const std::uint64_t pairs = data.n < 2 ? 0 : data.n * (data.n - 1) / 2;
     const int maxThreads = *std::max_element(o.threads.begin(), o.threads.end());
 
     std::printf(
         "{\"metric\": \"%s\", \"m\": %llu, \"n\": %llu, \"stored\": %llu, \"pairs\": %llu, "
-        "\"path\": \"%s\"",
+        "\"path\": \"%s\", \"chosen_path\": \"%s\", \"lane_isa\": \"%s\"",
         o.metric.c_str(), static_cast<unsigned long long>(data.m),
         static_cast<unsigned long long>(data.n),
         static_cast<unsigned long long>(vornhost::elementCount(x.get())),
-        static_cast<unsigned long long>(pairs), rowmetric::pathName(path));
+        static_cast<unsigned long long>(pairs), rowmetric::pathName(path),
+        rowmetric::pathName(chosen),
+        rowmetric::isaName(rowmetric::widestIsa(rowmetric::cpuFeatures())));
 
     if (o.check) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);

@@ -24,8 +24,15 @@ enum class ParameterRule {
 
 // The ways to compute all pairs. Every fast path gives the plain pair loop's
 // bits; choosePath picks the one that runs.
-enum class Path { pairLoop, tileSweep, sharedRowSweep, denseInnerProducts, mahalanobisSweep };
-inline constexpr std::size_t kPathCount = static_cast<std::size_t>(Path::mahalanobisSweep) + 1;
+enum class Path {
+    pairLoop,
+    tileSweep,
+    sharedRowSweep,
+    denseInnerProducts,
+    mahalanobisSweep,
+    laneSweep,
+};
+inline constexpr std::size_t kPathCount = static_cast<std::size_t>(Path::laneSweep) + 1;
 
 constexpr const char* pathName(Path path) {
     switch (path) {
@@ -39,6 +46,8 @@ constexpr const char* pathName(Path path) {
             return "denseInnerProducts";
         case Path::mahalanobisSweep:
             return "mahalanobisSweep";
+        case Path::laneSweep:
+            return "laneSweep";
     }
     return "?";
 }
@@ -57,21 +66,23 @@ struct CodeEntry {
 };
 
 namespace detail {
-constexpr std::array<Path, 2> kTiles{Path::tileSweep, Path::pairLoop};
+// The folds over the union of two columns' rows: the lane sweep where it
+// pays, else the tile sweep.
+constexpr std::array<Path, 2> kUnionFolds{Path::laneSweep, Path::tileSweep};
 constexpr std::array<Path, 2> kSharedRows{Path::sharedRowSweep, Path::pairLoop};
 }  // namespace detail
 
 // In BodyKind order.
 inline constexpr BodyEntry kBodies[] = {
-    {BodyKind::euc, ParameterRule::none, detail::kTiles},
-    {BodyKind::sqe, ParameterRule::none, detail::kTiles},
-    {BodyKind::seu, ParameterRule::weights, detail::kTiles},
-    {BodyKind::cit, ParameterRule::none, detail::kTiles},
-    {BodyKind::min, ParameterRule::exponent, detail::kTiles},
+    {BodyKind::euc, ParameterRule::none, detail::kUnionFolds},
+    {BodyKind::sqe, ParameterRule::none, detail::kUnionFolds},
+    {BodyKind::seu, ParameterRule::weights, detail::kUnionFolds},
+    {BodyKind::cit, ParameterRule::none, detail::kUnionFolds},
+    {BodyKind::min, ParameterRule::exponent, detail::kUnionFolds},
     {BodyKind::dot, ParameterRule::none, {Path::denseInnerProducts, Path::sharedRowSweep}},
     {BodyKind::ham, ParameterRule::none, detail::kSharedRows},
     {BodyKind::jac, ParameterRule::none, detail::kSharedRows},
-    {BodyKind::che, ParameterRule::none, detail::kTiles},
+    {BodyKind::che, ParameterRule::none, detail::kUnionFolds},
     {BodyKind::mah, ParameterRule::factor, {Path::mahalanobisSweep, Path::pairLoop}},
 };
 

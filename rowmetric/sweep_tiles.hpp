@@ -2,6 +2,7 @@
 // receives its terms in ascending row order, without a branchy merge per pair.
 #pragma once
 
+#include "lane_vector.hpp"
 #include "pair_loop.hpp"
 #include "sweep_chunk_lists.hpp"
 #include "sweep_isa.hpp"
@@ -21,7 +22,7 @@ namespace rowmetric {
 // columns j (a "chunk"). Its accumulators live in one small array, lane-major
 // per column j: acc[jl·kLanes + b] belongs to the pair (block column b, chunk
 // column jl), so a chunk entry updates one cache line of kLanes pairs.
-constexpr std::uint64_t kLanes = 8;  // LaneVector below spells out 8 lanes
+constexpr std::uint64_t kLanes = 8;  // one LaneVector
 constexpr std::uint64_t kTileWidth = 256;
 // A block row stored by at least this many block columns is folded as one
 // vector per chunk column (see foldBlockRow).
@@ -29,10 +30,10 @@ constexpr std::uint64_t kVectorRowColumns = 2;
 
 namespace detail {
 
-// The kLanes accumulators of one chunk column, as one vector: a chunk entry
-// adds its term to all of them with one instruction where the target has it.
-using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
-using LaneMask = std::int64_t __attribute__((vector_size(kLanes * sizeof(std::int64_t))));
+// The kLanes accumulators of one chunk column are one LaneVector: a chunk
+// entry adds its term to all of them with one instruction where the target
+// has it.
+static_assert(kLanes == kVectorLanes);
 
 // Folds eight lane terms into the accumulators of one chunk column.
 template <class Policy>
