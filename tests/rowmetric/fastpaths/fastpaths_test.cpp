@@ -335,6 +335,19 @@ TEST(EdgeCases, NoPairsAndEmptyColumns) {
     }
 }
 
+// Rows spread over a range many times the entries of a tile's chunk, within
+// what the tile sweep affords: its chunks merge their columns instead of
+// counting rows.
+TEST(EdgeCases, WideRowSpanWithinReach) {
+    const Data d{randomCsc(60, 300, 0.1, 16, Values::wild, 1000), {}, {}, 0.0};
+    const MatrixShape shape =
+        rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), d.m.cols());
+    ASSERT_TRUE(rm::rowIndexAffordable(shape));
+    ASSERT_GT(shape.rows, rm::kChunkSpanPerEntry * shape.stored);
+    expectSameBits(d, BodyKind::euc, "euc over a wide row span");
+    expectSameBits(d, BodyKind::che, "che over a wide row span");
+}
+
 // Rows spread over a range far beyond the stored entries: the row index is
 // not built, and runPairs must still give the kernels' bits.
 TEST(EdgeCases, SparseRowRangeFallsBackToThePairLoop) {
