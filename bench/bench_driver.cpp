@@ -282,8 +282,8 @@ void timeBlocks(const rowmetric_matrix& x, const std::string& code, const rowmet
             call(i0, i1);
             const std::uint64_t from = rowmetric_row_offset(i0, n);
             const std::uint64_t count = rowmetric_row_offset(i1, n) - from;
-            same = same && (r > 0 || std::memcmp(block.data(), whole + from,
-                                                 count * sizeof(double)) == 0);
+            same = same &&
+                   (r > 0 || std::memcmp(block.data(), whole + from, count * sizeof(double)) == 0);
         }
         if (r > 0) times.push_back(seconds(start));  // the first run warms up
     }
@@ -293,10 +293,11 @@ void timeBlocks(const rowmetric_matrix& x, const std::string& code, const rowmet
         call(0, 1);
         single.push_back(seconds(start));
     }
-    std::printf(", \"blocks\": %llu, \"blocks_seconds\": %.6f, \"blocks_identical\": %s, "
-                "\"row0_seconds\": %.6f",
-                static_cast<unsigned long long>(parts), median(times), same ? "true" : "false",
-                median(single));
+    std::printf(
+        ", \"blocks\": %llu, \"blocks_seconds\": %.6f, \"blocks_identical\": %s, "
+        "\"row0_seconds\": %.6f",
+        static_cast<unsigned long long>(parts), median(times), same ? "true" : "false",
+        median(single));
 }
 
 void printJsonNumberList(const char* name, const std::vector<std::pair<int, double>>& list) {

@@ -16,8 +16,8 @@ namespace rowmetric {
 struct CallFacts {
     const CodeEntry* code = nullptr;  // null: the text names no metric
     ParameterView param;
-    std::uint64_t n = 0;      // observations (columns)
-    std::uint64_t nvars = 0;  // variables (rows)
+    std::uint64_t n = 0;         // observations (columns)
+    std::uint64_t nvars = 0;     // variables (rows)
     std::uint64_t rowBegin = 0;  // the rows i whose pairs (i, j > i) are asked for
     std::uint64_t rowEnd = 0;
 };

@@ -178,11 +178,12 @@ inline RowRange rowsOf(const PairInputs& in) { return in.rows.value_or(RowRange{
 template <class F>
 void withBody(BodyKind kind, const PairInputs& in, F&& f) {
     const RowRange rows = rowsOf(in);
-    const auto body = [&in, rows](auto call) {
-        return MetricBody<decltype(call)>{in.n - rows.begin, in.out,
-                                          in.values,         in.rowIndex,
-                                          in.colStart + rows.begin, call,
-                                          rows.end - rows.begin};
+    const std::uint64_t n = in.n - rows.begin;
+    const std::uint64_t* colStart = in.colStart + rows.begin;
+    const auto body = [&in, rows, n, colStart](auto call) {
+        MetricBody<decltype(call)> b{n, in.out, in.values, in.rowIndex, colStart, call};
+        b.rowLimit = rows.end - rows.begin;
+        return b;
     };
     switch (kind) {
         case BodyKind::euc:

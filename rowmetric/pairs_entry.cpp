@@ -49,7 +49,8 @@ Failure failureOf(const Key& id) {
 }
 
 Failure nullPointer(const char* name) {
-    return {ROWMETRIC_BAD_ARGUMENT, std::string(name) + " is a null pointer where the call needs data."};
+    return {ROWMETRIC_BAD_ARGUMENT,
+            std::string(name) + " is a null pointer where the call needs data."};
 }
 
 // The first null pointer among the matrix's, before anything is read

@@ -362,10 +362,10 @@ void runLaneSweep(const Body& body, const MatrixShape& shape,
     using Policy = std::remove_const_t<decltype(policy)>;
     static_assert(std::is_same_v<typename Policy::Acc, double>);
     // i blocks only for the rows computed; j blocks for every column.
-    const std::uint64_t iColumns = std::min(
-        shape.n, (body.rowLimit + kLaneIColumns - 1) / kLaneIColumns * kLaneIColumns);
-    const LaneBlocks iBlocks = buildLaneBlocks(body.values, body.rowIndex, body.colStart, iColumns,
-                                               kLaneIColumns, policy);
+    const std::uint64_t iColumns =
+        std::min(shape.n, (body.rowLimit + kLaneIColumns - 1) / kLaneIColumns * kLaneIColumns);
+    const LaneBlocks iBlocks =
+        buildLaneBlocks(body.values, body.rowIndex, body.colStart, iColumns, kLaneIColumns, policy);
     const LaneBlocks jBlocks = buildLaneBlocks(body.values, body.rowIndex, body.colStart, shape.n,
                                                kLaneJColumns, policy);
     const detail::LaneSweepInput<Body, Policy> in{body, policy, iBlocks, jBlocks, shape.rows};

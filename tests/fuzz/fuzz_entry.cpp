@@ -230,7 +230,8 @@ void checkPairsEntry(const vornArray* x, const fuzz::CallShape& call, const vorn
              api::vornGetN(param)};
     }
     const bool rangeOk = i0 <= i1 && i1 <= n;
-    const std::uint64_t count = rangeOk ? rowmetric_row_offset(i1, n) - rowmetric_row_offset(i0, n) : 0;
+    const std::uint64_t count =
+        rangeOk ? rowmetric_row_offset(i1, n) - rowmetric_row_offset(i0, n) : 0;
     std::vector<double> out(count + 1, -12345.0);
     char message[512];
     const int status = rowmetric_pairs_v1(&mx, call.codeText.c_str(), &p, i0, i1, 0, out.data(),
@@ -241,7 +242,8 @@ void checkPairsEntry(const vornArray* x, const fuzz::CallShape& call, const vorn
         return;
     }
     if (!raisedId.empty()) {
-        fuzz::check(status != ROWMETRIC_OK, "the pair-block entry accepted what huxFunction refused");
+        fuzz::check(status != ROWMETRIC_OK,
+                    "the pair-block entry accepted what huxFunction refused");
         if (message != raisedText + " (" + raisedId + ")") {
             fuzz::fail(std::string("the pair-block entry's message differs from huxFunction's: ") +
                        message);
@@ -296,9 +298,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // The pair-block entry takes only what reaches the checks they share.
     const vornArray* param = call.inputCount > 2 ? inputs[2] : nullptr;
-    const bool entryPosable = call.inputCount >= 2 && call.outputCount <= 1 &&
-                              call.dataIsSparseDouble && call.codeIsText &&
-                              (param == nullptr || call.parameterEmpty || call.parameterPlainDouble);
+    const bool entryPosable =
+        call.inputCount >= 2 && call.outputCount <= 1 && call.dataIsSparseDouble &&
+        call.codeIsText && (param == nullptr || call.parameterEmpty || call.parameterPlainDouble);
     const std::uint64_t i0 = fuzz::takeBelow(in, x.cols + 2);
     const std::uint64_t i1 = fuzz::takeBelow(in, x.cols + 2);
     vornhost::takeReportedErrors();

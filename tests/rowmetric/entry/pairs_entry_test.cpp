@@ -172,7 +172,10 @@ TEST_F(PairsEntry, RefusalsMatchHuxFunctionsErrors) {
     } cases[] = {
         {"zzz", nullptr, ROWMETRIC_UNKNOWN_METRIC, {x.get(), zzz.get()}},
         {"seu", &noData, ROWMETRIC_MISSING_PARAMETER, {x.get(), seu.get()}},
-        {"seu", &shortWeights, ROWMETRIC_BAD_PARAMETER_SIZE, {x.get(), seu.get(), twoWeights.get()}},
+        {"seu",
+         &shortWeights,
+         ROWMETRIC_BAD_PARAMETER_SIZE,
+         {x.get(), seu.get(), twoWeights.get()}},
         {"min", &badExponent, ROWMETRIC_BAD_EXPONENT, {x.get(), min.get(), zero.get()}},
     };
     for (const auto& c : cases) {
@@ -189,7 +192,8 @@ TEST_F(PairsEntry, RowRangeOutsideTheObservations) {
     EXPECT_EQ(reversed.status, ROWMETRIC_BAD_ROW_RANGE);
     EXPECT_EQ(reversed.message,
               "The row range must lie within the observations: first <= end <= N. It is [3, 2) "
-              "with N = 61. (" + pinnedIdentifier<pd::BadRowRange>() + ")");
+              "with N = 61. (" +
+                  pinnedIdentifier<pd::BadRowRange>() + ")");
     EXPECT_EQ(callEntry(&mx, "euc", nullptr, 0, kObs + 1).status, ROWMETRIC_BAD_ROW_RANGE);
 }
 

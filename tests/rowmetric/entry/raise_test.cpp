@@ -20,10 +20,10 @@ namespace pd = qualbox::pdisthux;
 template <class K>
 class RaiseTest : public ::testing::Test {};
 
-using Keys = ::testing::Types<pd::MixedInputTypes, pd::TooFewInputs, pd::TooManyOutputs,
-                              pd::OutputTooLarge, pd::BadInputType, pd::MissingParameter,
-                              pd::BadParameterSize, pd::UnknownMetric, pd::BadExponent,
-                              pd::BadRowRange>;
+using Keys =
+    ::testing::Types<pd::MixedInputTypes, pd::TooFewInputs, pd::TooManyOutputs, pd::OutputTooLarge,
+                     pd::BadInputType, pd::MissingParameter, pd::BadParameterSize,
+                     pd::UnknownMetric, pd::BadExponent, pd::BadRowRange>;
 
 class KeyNames {
 public:

@@ -156,8 +156,7 @@ std::vector<rm::RowRange> sliceRanges(std::uint64_t n, std::uint64_t seed) {
 void expectSlicesSameBits(const Data& d, BodyKind kind, const std::vector<double>& reference,
                           const std::string& what) {
     const std::uint64_t n = d.m.cols();
-    const MatrixShape whole =
-        rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), n);
+    const MatrixShape whole = rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), n);
     for (const rm::RowRange rows : sliceRanges(n, n + static_cast<std::uint64_t>(kind))) {
         const std::uint64_t from = rm::blockStart(rows.begin, n);
         const std::uint64_t count = rm::blockStart(rows.end, n) - from;
@@ -170,8 +169,8 @@ void expectSlicesSameBits(const Data& d, BodyKind kind, const std::vector<double
             const std::vector<double> want(reference.begin() + from,
                                            reference.begin() + from + count);
             const long at = firstDifference(want, out);
-            EXPECT_EQ(at, -1) << what << ", " << how << ", rows [" << rows.begin << ", "
-                              << rows.end << "): pair " << at << " of the slice";
+            EXPECT_EQ(at, -1) << what << ", " << how << ", rows [" << rows.begin << ", " << rows.end
+                              << "): pair " << at << " of the slice";
             EXPECT_EQ(out[count], -12345.0) << what << ", " << how << ": wrote past the slice";
         };
         for (std::size_t p = 0; p < rm::kPathCount; ++p) {
