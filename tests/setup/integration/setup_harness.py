@@ -260,11 +260,13 @@ def private_tmp_prefix(directory: str, test_dir: str) -> List[str]:
 
 
 class SetupCase(unittest.TestCase):
-    """Own temp dir, HOME, record dir, scripted server and a packed setup.
-    setup sees a private directory of the test's as /tmp (see
-    private_tmp_prefix)."""
+    """Own temp dir, HOME, record dir, scripted server and a packed setup."""
 
     stub = STUB
+    # Whether setup sees a directory of the test's own as /tmp (see
+    # private_tmp_prefix): for cases that kill runs on purpose. Nothing else
+    # under the machine's /tmp is visible to such a run.
+    private_tmp_runs = False
 
     def setUp(self):
         if not self.stub or not os.access(self.stub, os.X_OK):
@@ -377,12 +379,13 @@ class SetupCase(unittest.TestCase):
     def setup_command(self, setup: Optional[str] = None,
                       wrapper: Sequence[str] = ()) -> List[str]:
         """The command line that starts setup (after `wrapper`, if any)."""
-        return (private_tmp_prefix(self.private_tmp, self.tmp) + list(wrapper) +
-                [setup or self.setup_path])
+        prefix = private_tmp_prefix(self.private_tmp, self.tmp) if self.private_tmp_runs else []
+        return prefix + list(wrapper) + [setup or self.setup_path]
 
     def outside_path(self, path: str) -> str:
         """Where a path that setup saw under /tmp is seen from the test."""
-        if path.startswith("/tmp/") and private_tmp_prefix(self.private_tmp, self.tmp):
+        if (path.startswith("/tmp/") and self.private_tmp_runs and
+                private_tmp_prefix(self.private_tmp, self.tmp)):
             return os.path.join(self.private_tmp, path[len("/tmp/"):])
         return path
 

@@ -91,6 +91,8 @@ class Record:
 
 
 class ConcurrentRuns(h.SetupCase):
+    private_tmp_runs = True  # runs killed with SIGKILL leave their workspaces
+
     def setUp(self):
         super().setUp()
         self.server.set_responder(per_method(agent_reply("v1")))
