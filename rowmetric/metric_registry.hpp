@@ -131,6 +131,11 @@ constexpr bool mayServe(BodyKind kind, Path path) {
     return path == Path::pairLoop;
 }
 
+// Whether the rule reads the third argument's data (weights or a matrix).
+constexpr bool readsParameterData(ParameterRule rule) {
+    return rule == ParameterRule::weights || rule == ParameterRule::factor;
+}
+
 // The buffer vornGetString fills: up to three characters and a NUL.
 using CodeBuffer = std::array<char, 4>;
 
