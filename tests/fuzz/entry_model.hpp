@@ -23,7 +23,6 @@ struct CallShape {
     std::uint64_t parameterShapeCount = 0;  // rows * columns
     std::uint64_t parameterDenseCount = 0;  // elements readable as a dense array
     double parameterScalar = 0.0;           // its element (0, 0) as the host reads it
-    bool parameterPlainDouble = false;      // a dense double array
     std::uint64_t nvars = 0;
 };
 

@@ -3,9 +3,7 @@
 // metric text, third and fourth arguments of any class and size. Each call
 // must either raise exactly the documented error (reported once to the host,
 // output slot untouched) or return 1 x N(N-1)/2 doubles equal, bit for bit,
-// to the plain per-pair kernels. Where the pair-block entry can pose the same
-// call (sparse double data, a dense double or no parameter), it must give,
-// for a random row range, the same slice or the same error and text.
+// to the plain per-pair kernels.
 #include "entry_model.hpp"
 #include "fuzz_bytes.hpp"
 #include "fuzz_check.hpp"
@@ -15,7 +13,6 @@
 #include "vornhost/array_factory.hpp"
 #include "vornhost/error_log.hpp"
 #include "entry.hpp"
-#include "rowmetric/rowmetric.h"
 #include "metric_bodies.hpp"
 
 #include <algorithm>
@@ -121,7 +118,6 @@ vornhost::ArrayPtr takeParameter(ByteStream& in, std::uint64_t nvars, fuzz::Call
     const std::vector<double> values = fuzz::takeDoubles(in, count);
 
     if (kind < 4) {
-        call.parameterPlainDouble = true;
         return vornhost::makeDense(vornClassDouble, rows, cols, values);
     }
     if (kind == 4) {
@@ -214,56 +210,6 @@ void checkRaised(const std::string& identifier, const std::string& expectedKey, 
     fuzz::check(slot == nullptr, "a failed call wrote the output slot");
 }
 
-// The same call through rowmetric_pairs_v1 over rows [i0, i1): a bad range
-// is refused first after the size bound, then come the errors huxFunction
-// raised (its identifier and text after the size bound), else the slice of
-// its result, bit for bit.
-void checkPairsEntry(const vornArray* x, const fuzz::CallShape& call, const vornArray* param,
-                     std::uint64_t i0, std::uint64_t i1, const std::string& raisedId,
-                     const std::string& raisedText, const vornArray* result) {
-    const std::uint64_t n = api::vornGetN(x);
-    const rowmetric_matrix mx{vornGetM(x), n, static_cast<const double*>(vornGetRealData(x)),
-                              vornGetRowIndices(x), vornGetColumnStarts(x)};
-    rowmetric_param p{nullptr, 0, 0};
-    if (param != nullptr && !api::vornIsEmpty(param)) {
-        p = {static_cast<const double*>(vornGetRealData(param)), vornGetM(param),
-             api::vornGetN(param)};
-    }
-    const bool rangeOk = i0 <= i1 && i1 <= n;
-    const std::uint64_t count =
-        rangeOk ? rowmetric_row_offset(i1, n) - rowmetric_row_offset(i0, n) : 0;
-    std::vector<double> out(count + 1, -12345.0);
-    char message[512];
-    const int status = rowmetric_pairs_v1(&mx, call.codeText.c_str(), &p, i0, i1, 0, out.data(),
-                                          message, sizeof message);
-    fuzz::check(out[count] == -12345.0, "the pair-block entry wrote past its slice");
-    if (!rangeOk) {
-        fuzz::check(status == ROWMETRIC_BAD_ROW_RANGE, "a bad row range was not refused");
-        return;
-    }
-    if (!raisedId.empty()) {
-        fuzz::check(status != ROWMETRIC_OK,
-                    "the pair-block entry accepted what huxFunction refused");
-        if (message != raisedText + " (" + raisedId + ")") {
-            fuzz::fail(std::string("the pair-block entry's message differs from huxFunction's: ") +
-                       message);
-        }
-        return;
-    }
-    if (status != ROWMETRIC_OK) {
-        fuzz::fail(std::string("the pair-block entry refused: ") + message);
-    }
-    const auto* whole = static_cast<const double*>(vornGetRealData(result));
-    const std::uint64_t from = rowmetric_row_offset(i0, n);
-    for (std::uint64_t k = 0; k < count; ++k) {
-        if (!fuzz::sameBits(out[k], whole[from + k])) {
-            fuzz::fail("the pair-block entry's pair " + std::to_string(from + k) + " gives " +
-                       fuzz::showDouble(out[k]) + ", huxFunction " +
-                       fuzz::showDouble(whole[from + k]));
-        }
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -296,21 +242,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      expectedKey.empty() ? "ok" : expectedKey.c_str(),
                      code != nullptr ? code->code : "");
     }
-    // The pair-block entry takes only what reaches the checks they share.
-    const vornArray* param = call.inputCount > 2 ? inputs[2] : nullptr;
-    const bool entryPosable =
-        call.inputCount >= 2 && call.outputCount <= 1 && call.dataIsSparseDouble &&
-        call.codeIsText && (param == nullptr || call.parameterEmpty || call.parameterPlainDouble);
-    const std::uint64_t i0 = fuzz::takeBelow(in, x.cols + 2);
-    const std::uint64_t i1 = fuzz::takeBelow(in, x.cols + 2);
     vornhost::takeReportedErrors();
     try {
         huxFunction(call.outputCount, outputs, call.inputCount, inputs.data());
     } catch (const fl::except::IMsgIDException& e) {
         checkRaised(e.error_id(), expectedKey, outputs[0]);
-        if (entryPosable) {
-            checkPairsEntry(inputs[0], call, param, i0, i1, e.error_id(), e.what(), nullptr);
-        }
         return 0;
     }
     vornhost::ArrayPtr result = vornhost::adopt(outputs[0]);
@@ -318,9 +254,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::fail("the call succeeded where " + expectedKey + " was due");
     }
     fuzz::check(vornhost::takeReportedErrors().empty(), "a successful call reported an error");
-    checkResult(call, inputs[0], param, result.get());
-    if (entryPosable) {
-        checkPairsEntry(inputs[0], call, param, i0, i1, "", "", result.get());
-    }
+    checkResult(call, inputs[0], call.inputCount > 2 ? inputs[2] : nullptr, result.get());
     return 0;
 }

@@ -133,31 +133,22 @@ std::vector<double> expectEveryPathSameBits(const Body& body, const std::string&
     return expected;
 }
 
-// Row ranges of n columns: empty ones (at the start, inside, at the end), the
-// last row alone, the whole, and random ones.
-std::vector<rm::RowRange> sliceRanges(std::uint64_t n, std::uint64_t seed) {
-    std::vector<rm::RowRange> ranges{{0, 0}, {n, n}, {n / 2, n / 2}, {0, n}};
-    if (n > 0) {
-        ranges.push_back({n - 1, n});
-    }
-    std::mt19937_64 rng(seed);
-    for (int k = 0; k < 3; ++k) {
-        const std::uint64_t a = rng() % (n + 1);
-        const std::uint64_t b = rng() % (n + 1);
-        ranges.push_back({std::min(a, b), std::max(a, b)});
-    }
-    return ranges;
-}
-
-// Each slice through every path the metric may take (forced, the pair loop
-// included) and through
-// runPairs(kind, in), which runs the path chosen for the whole matrix: each
-// writes exactly that slice of the reference from its buffer's start.
+// Slices (empty ones at the start, inside and at the end, the last row, the
+// whole, random ones) through every path the metric may take (forced, the
+// pair loop included) and through runPairs(kind, in), which runs the path
+// chosen for the whole matrix: each writes exactly that slice of the
+// reference from its buffer's start.
 void expectSlicesSameBits(const Data& d, BodyKind kind, const std::vector<double>& reference,
                           const std::string& what) {
     const std::uint64_t n = d.m.cols();
     const MatrixShape whole = rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), n);
-    for (const rm::RowRange rows : sliceRanges(n, n + static_cast<std::uint64_t>(kind))) {
+    std::vector<rm::RowRange> ranges{{0, 0}, {n, n}, {n / 2, n / 2}, {n - (n > 0), n}, {0, n}};
+    std::mt19937_64 rng(n + static_cast<std::uint64_t>(kind));
+    for (int k = 0; k < 3; ++k) {
+        const std::uint64_t a = rng() % (n + 1), b = rng() % (n + 1);
+        ranges.push_back({std::min(a, b), std::max(a, b)});
+    }
+    for (const rm::RowRange rows : ranges) {
         const std::uint64_t from = rm::blockStart(rows.begin, n);
         const std::uint64_t count = rm::blockStart(rows.end, n) - from;
         auto check = [&](const std::string& how, const auto& run) {
