@@ -70,4 +70,20 @@ inline MatrixShape measureMatrix(const std::uint64_t* rowIndex, const std::uint6
     return shape;
 }
 
+// The shape the paths work with when they compute a slice from row `first`
+// on, that is, the first rows of the columns from `first` on (see withBody):
+// their count and stored entries, and the whole matrix's row range and
+// longest column (upper bounds that a fully stored matrix keeps exactly). The
+// path itself is chosen from the whole matrix's shape, so sameRowPairs is not
+// measured again.
+inline MatrixShape columnsFrom(const MatrixShape& whole, const std::uint64_t* colStart,
+                               std::uint64_t first) {
+    MatrixShape shape;
+    shape.n = whole.n - first;
+    shape.rows = whole.rows;
+    shape.stored = colStart[whole.n] - colStart[first];
+    shape.longestColumn = whole.longestColumn;
+    return shape;
+}
+
 }  // namespace rowmetric

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "path_counters.hpp"
+#include "rowmetric/rowmetric.h"
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -14,10 +15,10 @@
 namespace rowmetric {
 
 // Start of observation i's block of n - 1 - i pairs in the condensed output of
-// n observations: (0,1), (0,2), ..., (0,n-1), (1,2), ... . i*(i+1) is even, so
-// halving is exact.
+// n observations: (0,1), (0,2), ..., (0,n-1), (1,2), ... (the public
+// header's offset, which front ends use as well).
 inline std::uint64_t blockStart(std::uint64_t i, std::uint64_t n) {
-    return i * n - i * (i + 1) / 2;
+    return rowmetric_row_offset(i, n);
 }
 
 // Position of pair (i, j), i < j, in the condensed output.
@@ -64,16 +65,13 @@ void parallelForEach(std::uint64_t count, const PerIndex& perIndex) {
     announceLoopEnd(&context);
 }
 
-// Runs body(i) for every i in 0..body.n-1. Each call owns a disjoint block of
-// the output, so nothing is locked and the result does not depend on how TBB
-// splits the range.
+// Runs body(i) for every i in 0..body.rowLimit-1. Each call owns a disjoint
+// block of the output, so nothing is locked and the result does not depend
+// on how TBB splits the range.
 template <class Body>
 void runPairLoop(const Body& body) {
     countPathRun(Path::pairLoop);
-    if (body.n == 0) {
-        return;
-    }
-    parallelForEach(body.n, body);
+    parallelForEach(body.rowLimit, body);
 }
 
 }  // namespace rowmetric

@@ -247,7 +247,7 @@ void storeLaneTile(const Body& body, const Policy& policy, const LaneVector& acc
         const std::uint64_t i = i0 + a;
         for (std::uint64_t b = 0; b < kLaneJColumns; ++b) {
             const std::uint64_t j = j0 + b;
-            if (j >= body.n || j <= i) {
+            if (j >= body.n || j <= i || i >= body.rowLimit) {
                 continue;
             }
             const double d = policy.finish(acc[a * kLaneJColumns + b]);
@@ -348,9 +348,9 @@ LaneGroupSweep<Body, Policy> laneGroupSweep(Isa isa) {
 
 }  // namespace detail
 
-// All pairs of an order-dependent fold (sums of squares, of absolute values,
-// of powers, and the maximum) written to the body's condensed output, by the
-// variant for `isa`, which the processor must be able to run (by default the
+// The pairs of an order-dependent fold (sums of squares, of absolute values,
+// of powers, and the maximum) of the body's rows, written to its output, by
+// the variant for `isa`, which the processor must be able to run (by default the
 // widest it can). Groups of kLaneGroupTiles i blocks are spread over threads;
 // each pair is computed by one tile in one fixed order, so the result does
 // not depend on the thread count. The matrix must satisfy laneSweepFits.
@@ -361,8 +361,11 @@ void runLaneSweep(const Body& body, const MatrixShape& shape,
     const auto policy = body.call.policy();
     using Policy = std::remove_const_t<decltype(policy)>;
     static_assert(std::is_same_v<typename Policy::Acc, double>);
-    const LaneBlocks iBlocks = buildLaneBlocks(body.values, body.rowIndex, body.colStart, shape.n,
-                                               kLaneIColumns, policy);
+    // i blocks only for the rows computed; j blocks for every column.
+    const std::uint64_t iColumns =
+        std::min(shape.n, (body.rowLimit + kLaneIColumns - 1) / kLaneIColumns * kLaneIColumns);
+    const LaneBlocks iBlocks =
+        buildLaneBlocks(body.values, body.rowIndex, body.colStart, iColumns, kLaneIColumns, policy);
     const LaneBlocks jBlocks = buildLaneBlocks(body.values, body.rowIndex, body.colStart, shape.n,
                                                kLaneJColumns, policy);
     const detail::LaneSweepInput<Body, Policy> in{body, policy, iBlocks, jBlocks, shape.rows};

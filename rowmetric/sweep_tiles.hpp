@@ -3,10 +3,10 @@
 #pragma once
 
 #include "lane_vector.hpp"
+#include "matrix_shape.hpp"
 #include "pair_loop.hpp"
 #include "sweep_chunk_lists.hpp"
 #include "sweep_isa.hpp"
-#include "sweep_row_index.hpp"
 
 #include <tbb/enumerable_thread_specific.h>
 
@@ -24,6 +24,7 @@ namespace rowmetric {
 // column jl), so a chunk entry updates one cache line of kLanes pairs.
 constexpr std::uint64_t kLanes = 8;  // one LaneVector
 constexpr std::uint64_t kTileWidth = 256;
+static_assert(kTileWidth % kLanes == 0, "blocks are split from chunks");
 // A block row stored by at least this many block columns is folded as one
 // vector per chunk column (see foldBlockRow).
 constexpr std::uint64_t kVectorRowColumns = 2;
@@ -201,8 +202,8 @@ void storeTile(const double* acc, const Body& body, std::uint64_t i0, std::uint6
 
 }  // namespace detail
 
-// All pairs of an order-dependent fold (sums of squares, of absolute values,
-// of powers, and the maximum) written to the body's condensed output.
+// The pairs of an order-dependent fold (sums of squares, of absolute values,
+// of powers, and the maximum) of the body's rows, written to its output.
 // Blocks of kLanes columns are spread over threads; each block sweeps every
 // chunk that holds a column to its right. Each pair is computed by one tile
 // in one fixed order, so the result does not depend on the thread count.
@@ -213,27 +214,31 @@ void runTileSweep(const Body& body, const MatrixShape& shape) {
     static_assert(std::is_same_v<typename decltype(policy)::Acc, double>);
     const std::uint64_t n = shape.n;
     const std::uint64_t* colStart = body.colStart;
-    const RowIndex index = buildRowIndex(body.values, body.rowIndex, colStart, shape);
-    const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, policy);
-    const ChunkLists chunks = buildChunkLists(index, colStart, shape, kTileWidth, policy);
+    // Chunks for every column; blocks, split from them, for the rows computed.
+    const ChunkLists chunks =
+        buildChunkLists(body.values, body.rowIndex, colStart, n, kTileWidth, policy);
+    const ChunkLists blocks = splitChunkLists(chunks, colStart, n, kLanes, body.rowLimit);
     const std::uint64_t base = colStart[0];
-    const std::uint64_t blockCount = (n + kLanes - 1) / kLanes;
+    const std::uint64_t blockCount = (body.rowLimit + kLanes - 1) / kLanes;
 
     tbb::enumerable_thread_specific<std::vector<double>> scratch(
         [] { return std::vector<double>(kTileWidth * kLanes); });
     parallelForEach(blockCount, [&](std::uint64_t blk) {
         double* acc = scratch.local().data();
         const std::uint64_t i0 = blk * kLanes;
+        // The block's entries are in row order, so the sweep takes all its
+        // columns; only those below rowLimit are stored.
         const std::uint64_t lanes = std::min(kLanes, n - i0);
-        const ChunkEntry* bBegin = blocks.entries.data() + (colStart[i0] - base);
-        const ChunkEntry* bEnd = blocks.entries.data() + (colStart[i0 + lanes] - base);
+        const std::uint64_t storedLanes = std::min(lanes, body.rowLimit - i0);
+        const ChunkEntry* bBegin = blocks.entries.get() + (colStart[i0] - base);
+        const ChunkEntry* bEnd = blocks.entries.get() + (colStart[i0 + lanes] - base);
         for (std::uint64_t j0 = (i0 + 1) / kTileWidth * kTileWidth; j0 < n; j0 += kTileWidth) {
             const std::uint64_t width = std::min(kTileWidth, n - j0);
-            const ChunkEntry* cBegin = chunks.entries.data() + (colStart[j0] - base);
-            const ChunkEntry* cEnd = chunks.entries.data() + (colStart[j0 + width] - base);
+            const ChunkEntry* cBegin = chunks.entries.get() + (colStart[j0] - base);
+            const ChunkEntry* cEnd = chunks.entries.get() + (colStart[j0 + width] - base);
             std::fill(acc, acc + width * kLanes, 0.0);
             detail::sweepTile(bBegin, bEnd, cBegin, cEnd, width, acc, policy);
-            detail::storeTile(acc, body, i0, lanes, j0, width, policy);
+            detail::storeTile(acc, body, i0, storedLanes, j0, width, policy);
         }
     });
 }

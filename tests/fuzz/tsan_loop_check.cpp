@@ -74,6 +74,7 @@ void racyOutputSlot() {
     struct RacyBody {
         std::uint64_t n;
         double* out;
+        std::uint64_t rowLimit = n;
         void operator()(std::uint64_t i) const {
             for (int round = 0; round < kRounds; ++round) {
                 out[0] += static_cast<double>(i);

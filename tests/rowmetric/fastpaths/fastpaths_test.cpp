@@ -1,6 +1,7 @@
 // Every fast path against the plain per-pair loop, bit for bit, on awkward
-// data, at 1, 2 and 8 threads; choosePath's decisions on characteristic
-// shapes; and the path runPairs runs is the one choosePath picked.
+// data, at 1, 2 and 8 threads, for all rows and for slices of them;
+// choosePath's decisions on characteristic shapes; and the path runPairs
+// runs is the one choosePath picked for the whole matrix.
 #include "run_pairs.hpp"
 #include "sparse_matrices.hpp"
 
@@ -107,9 +108,9 @@ void expectSameAsReference(const Body& body, const std::vector<double>& referenc
 // The plain loop at one thread is the reference. Every fast path the body's
 // metric may take and that can run on the matrix (forced, whether chosen or
 // not), and runPairs itself, must match it at every thread count; runPairs
-// must run exactly the one path choosePath picks.
+// must run exactly the one path choosePath picks. Returns the reference.
 template <class Body>
-void expectEveryPathSameBits(const Body& body, const std::string& what) {
+std::vector<double> expectEveryPathSameBits(const Body& body, const std::string& what) {
     const std::vector<double> expected = reference(body);
     constexpr BodyKind kind = decltype(body.call)::kKind;
     const MatrixShape shape = rm::measureMatrix(body.rowIndex, body.colStart, body.n);
@@ -129,11 +130,65 @@ void expectEveryPathSameBits(const Body& body, const std::string& what) {
         expected[static_cast<std::size_t>(chosen)] = 1;
         EXPECT_EQ(takePathRuns(), expected) << what << ": the path run is not the one chosen";
     });
+    return expected;
+}
+
+// Slices (empty ones at the start, inside and at the end, the last row, the
+// whole, random ones) through every path the metric may take (forced, the
+// pair loop included) and through runPairs(kind, in), which runs the path
+// chosen for the whole matrix: each writes exactly that slice of the
+// reference from its buffer's start.
+void expectSlicesSameBits(const Data& d, BodyKind kind, const std::vector<double>& reference,
+                          const std::string& what) {
+    const std::uint64_t n = d.m.cols();
+    const MatrixShape whole = rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), n);
+    std::vector<rm::RowRange> ranges{{0, 0}, {n, n}, {n / 2, n / 2}, {n - (n > 0), n}, {0, n}};
+    std::mt19937_64 rng(n + static_cast<std::uint64_t>(kind));
+    for (int k = 0; k < 3; ++k) {
+        const std::uint64_t a = rng() % (n + 1), b = rng() % (n + 1);
+        ranges.push_back({std::min(a, b), std::max(a, b)});
+    }
+    for (const rm::RowRange rows : ranges) {
+        const std::uint64_t from = rm::blockStart(rows.begin, n);
+        const std::uint64_t count = rm::blockStart(rows.end, n) - from;
+        auto check = [&](const std::string& how, const auto& run) {
+            std::vector<double> out(count + 1, -12345.0);
+            rm::PairInputs in = d.inputsFor(kind);
+            in.rows = rows;
+            in.out = out.data();
+            run(in);
+            const std::vector<double> want(reference.begin() + from,
+                                           reference.begin() + from + count);
+            const long at = firstDifference(want, out);
+            EXPECT_EQ(at, -1) << what << ", " << how << ", rows [" << rows.begin << ", " << rows.end
+                              << "): pair " << at << " of the slice";
+            EXPECT_EQ(out[count], -12345.0) << what << ", " << how << ": wrote past the slice";
+        };
+        for (std::size_t p = 0; p < rm::kPathCount; ++p) {
+            const Path path = static_cast<Path>(p);
+            if (rm::mayServe(kind, path) && rm::pathCanRun(path, whole)) {
+                check(rm::pathName(path), [&](const rm::PairInputs& in) {
+                    const MatrixShape shape = rm::columnsFrom(whole, in.colStart, rows.begin);
+                    rm::withBody(kind, in,
+                                 [&](const auto& b) { rm::runPath(path, b, shape, whole); });
+                });
+            }
+        }
+        check("runPairs", [&](const rm::PairInputs& in) {
+            takePathRuns();
+            rm::runPairs(kind, in);
+            std::vector<std::uint64_t> expected(rm::kPathCount, 0);
+            expected[static_cast<std::size_t>(rm::choosePath(kind, whole))] = 1;
+            EXPECT_EQ(takePathRuns(), expected) << what << ": a slice ran another path";
+        });
+    }
 }
 
 void expectSameBits(const Data& d, BodyKind kind, const std::string& what) {
+    std::vector<double> reference;
     rm::withBody(kind, d.inputsFor(kind),
-                 [&](const auto& body) { expectEveryPathSameBits(body, what); });
+                 [&](const auto& body) { reference = expectEveryPathSameBits(body, what); });
+    expectSlicesSameBits(d, kind, reference, what);
 }
 
 struct Shape {
@@ -268,6 +323,19 @@ TEST(EdgeCases, NoPairsAndEmptyColumns) {
     for (const rm::BodyEntry& entry : rm::kBodies) {
         expectSameBits(empty, entry.kind, "empty columns");
     }
+}
+
+// Rows spread over a range many times the entries of a tile's chunk, within
+// what the tile sweep affords: its chunks merge their columns instead of
+// counting rows.
+TEST(EdgeCases, WideRowSpanWithinReach) {
+    const Data d{randomCsc(60, 300, 0.1, 16, Values::wild, 1000), {}, {}, 0.0};
+    const MatrixShape shape =
+        rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), d.m.cols());
+    ASSERT_TRUE(rm::rowIndexAffordable(shape));
+    ASSERT_GT(shape.rows, rm::kChunkSpanPerEntry * shape.stored);
+    expectSameBits(d, BodyKind::euc, "euc over a wide row span");
+    expectSameBits(d, BodyKind::che, "che over a wide row span");
 }
 
 // Rows spread over a range far beyond the stored entries: the row index is
