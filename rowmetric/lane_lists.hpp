@@ -38,6 +38,14 @@ inline bool anyAbove(const TileCounts& v, std::uint16_t limit) {
 // kSlotRun - 1 entries written past its end.
 inline constexpr std::uint64_t kSlotRun = 32;
 
+// List positions are 16-bit as well: the lists of a group's tiles, each with
+// room for a run past its end, fit wherever laneSweepFits admits the arena.
+inline constexpr std::uint64_t kLongestFittingColumn =
+    (kLaneArenaLimit - laneArenaSlots(0)) / (laneArenaSlots(1) - laneArenaSlots(0));
+static_assert(kLaneGroupTiles *
+                  ((kLaneIColumns + kLaneJColumns) * kLongestFittingColumn + kSlotRun) <=
+              kLaneArenaLimit);
+
 // Copies ramp[0 ...] to list[0 ...]: `count` slots and up to kSlotRun - 1
 // past them, which the caller overwrites or never reads.
 inline void copySlots(std::uint16_t* list, const std::uint16_t* ramp, std::uint64_t count) {
@@ -74,10 +82,10 @@ struct TileListing {
     const std::uint16_t* ramp;    // ramp[x] = x
     const std::uint64_t* jRowOf;  // the j block's rows, ascending
     std::uint64_t jRows;
-    TileCounts iSlot;    // tile t's i rows are at slots iSlot[t] ...
-    TileCounts iRows;    // ... iSlot[t] + iRows[t] - 1
+    TileCounts iSlot;     // tile t's i rows are at slots iSlot[t] ...
+    TileCounts iRows;     // ... iSlot[t] + iRows[t] - 1
     std::uint16_t jSlot;  // j row k at slot jSlot + k
-    TileCounts mixSlot;  // tile t's rows both blocks store, at mixSlot[t] ...
+    TileCounts mixSlot;   // tile t's rows both blocks store, at mixSlot[t] ...
     // Where tile t's list starts in the lists (t·list stride), and where the
     // j rows k that both its blocks store are noted (t·longest j block).
     TileCounts listStart;
