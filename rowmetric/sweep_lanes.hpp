@@ -246,9 +246,8 @@ inline void keepInMemory(LaneSlot& acc) { asm("" : "+m"(acc)); }
 // tile, then entry e + 1, so kLaneGroupTiles independent adds hide each
 // one's latency. With kOneRegister the accumulators stay in registers.
 template <class Policy, bool kOneRegister>
-[[gnu::always_inline]] inline void foldTileLists(const LaneSlot* arena,
-                                                 const std::uint16_t* lists, std::uint64_t stride,
-                                                 std::uint64_t length,
+[[gnu::always_inline]] inline void foldTileLists(const LaneSlot* arena, const std::uint16_t* lists,
+                                                 std::uint64_t stride, std::uint64_t length,
                                                  LaneSlot (&acc)[kLaneGroupTiles]) {
     for (std::uint64_t e = 0; e < length; ++e) {
         for (std::uint64_t t = 0; t < kLaneGroupTiles; ++t) {
@@ -330,8 +329,8 @@ template <bool kOneRegister, class Body, class Policy>
 
         std::uint64_t longest = 0;
         for (std::uint64_t t = 0; t < T; ++t) {
-            putMixedRows(in.policy, s, listing, t, s.notes.data() + t * s.noteStride,
-                         made.mixed[t], arena + listing.mixSlot[t]);
+            putMixedRows(in.policy, s, listing, t, s.notes.data() + t * s.noteStride, made.mixed[t],
+                         arena + listing.mixSlot[t]);
             longest = std::max<std::uint64_t>(longest, made.length[t]);
         }
         for (std::uint64_t t = 0; t < T; ++t) {
@@ -394,8 +393,7 @@ LaneGroupSweep<Body, Policy> laneGroupSweep(Isa isa) {
 // each pair is computed by one tile in one fixed order, so the result does
 // not depend on the thread count. The matrix must satisfy laneSweepFits.
 template <class Body>
-void runLaneSweep(const Body& body, const MatrixShape& shape,
-                  Isa isa = widestIsa(cpuFeatures())) {
+void runLaneSweep(const Body& body, const MatrixShape& shape, Isa isa = widestIsa(cpuFeatures())) {
     countPathRun(Path::laneSweep);
     const auto policy = body.call.policy();
     using Policy = std::remove_const_t<decltype(policy)>;
@@ -405,8 +403,8 @@ void runLaneSweep(const Body& body, const MatrixShape& shape,
         std::min(shape.n, (body.rowLimit + kLaneIColumns - 1) / kLaneIColumns * kLaneIColumns);
     const LaneBlocks iBlocks =
         buildLaneBlocks(body.values, body.rowIndex, body.colStart, iColumns, kLaneIColumns, policy);
-    const LaneBlocks jBlocks = buildLaneBlocks(body.values, body.rowIndex, body.colStart, shape.n,
-                                               kLaneJColumns, policy);
+    const LaneBlocks jBlocks =
+        buildLaneBlocks(body.values, body.rowIndex, body.colStart, shape.n, kLaneJColumns, policy);
     const detail::LaneSweepInput<Body, Policy> in{body, policy, iBlocks, jBlocks, shape.rows};
     const auto sweepGroup = detail::laneGroupSweep<Body, Policy>(isa);
     const std::uint64_t longestI = iBlocks.longest();
