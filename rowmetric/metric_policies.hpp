@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
 namespace rowmetric {
 
@@ -18,12 +20,28 @@ namespace rowmetric {
 // functions, in ascending row order of the pair's union, so every result
 // has the same expression tree whichever path computes it. The sums also
 // fold GCC vectors of doubles, one pair per lane, so operands are taken by
-// reference and no wide vector crosses a call by value.
+// reference and no wide vector crosses a call by value; `both`, where it
+// also computes such vectors lane by lane, is always inlined.
 //
 // A NaN result is the one exception: when both operands of an addition are
 // NaN, which one comes out (sign, payload) is the compiler's choice of
 // operand order, not the sum's. The sweeps hand every pair whose distance is
 // NaN back to the body's kernel.
+
+// |x|: std::fabs for a double; for a GCC vector of doubles, lane by lane, the
+// sign bits cleared as std::fabs clears them.
+inline double absolute(double x) { return std::fabs(x); }
+
+template <class V>
+[[gnu::always_inline]] inline V absolute(const V& x) {
+    using Bits = decltype(x < x);  // the integer vector with the same lanes
+    Bits bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits &= std::numeric_limits<std::int64_t>::max();
+    V magnitude;
+    std::memcpy(&magnitude, &bits, sizeof magnitude);
+    return magnitude;
+}
 
 struct Sum {
     using Acc = double;
@@ -38,8 +56,9 @@ struct Sum {
 struct SquaredDifferences : Sum {
     bool squared;
     double only(double v, std::uint64_t) const { return v * v; }
-    double both(double a, double b, std::uint64_t) const {
-        const double d = a - b;
+    template <class V>
+    [[gnu::always_inline]] V both(const V& a, const V& b, std::uint64_t) const {
+        const V d = a - b;
         return d * d;
     }
     double finish(double acc) const { return squared ? acc : std::sqrt(acc); }
@@ -49,8 +68,9 @@ struct SquaredDifferences : Sum {
 struct WeightedSquares : Sum {
     const double* weights;
     double only(double v, std::uint64_t r) const { return (weights[r] * v) * v; }
-    double both(double a, double b, std::uint64_t r) const {
-        const double d = a - b;
+    template <class V>
+    [[gnu::always_inline]] V both(const V& a, const V& b, std::uint64_t r) const {
+        const V d = a - b;
         return d * (weights[r] * d);
     }
     double finish(double acc) const { return std::sqrt(acc); }
@@ -59,7 +79,10 @@ struct WeightedSquares : Sum {
 // citdist: |d|. Absolute values clear the sign bit.
 struct AbsoluteDifferences : Sum {
     double only(double v, std::uint64_t) const { return std::fabs(v); }
-    double both(double a, double b, std::uint64_t) const { return std::fabs(a - b); }
+    template <class V>
+    [[gnu::always_inline]] V both(const V& a, const V& b, std::uint64_t) const {
+        return absolute(V(a - b));
+    }
     double finish(double acc) const { return acc; }
 };
 
@@ -83,7 +106,10 @@ struct LargestDifference {
         acc = t > acc ? t : acc;
     }
     double only(double v, std::uint64_t) const { return std::fabs(v); }
-    double both(double a, double b, std::uint64_t) const { return std::fabs(a - b); }
+    template <class V>
+    [[gnu::always_inline]] V both(const V& a, const V& b, std::uint64_t) const {
+        return absolute(V(a - b));
+    }
     double finish(double acc) const { return acc; }
 };
 

@@ -52,14 +52,19 @@ inline constexpr std::uint64_t kMaxTransposedVars = 2048;
 //     0.988 s against 2.778 s (2.81x)
 // On a 2-core AMD EPYC of family 0x19 (Zen 3, AVX2 only) that prototype was
 // slower than the tile sweep (W1 euc 1.47 s against 0.96 s), and so is this
-// lane sweep's AVX2 variant, whose 8-double vectors GCC keeps on the stack
-// (2 threads, a loaded machine: W1 euc 3.84 s against 0.86 s, W6 euc 21.1 s
-// against 4.4 s, W6 cit 31.7 s against 8.2 s); there the tile sweep stays. With AVX-512F the lane sweep is taken on the measured
-// ground only: at least kLaneMinColumns columns of at least
-// kLaneMinEntriesPerColumn entries on average. Each group of 32 columns i
-// also fills a table of 8 counts per row; with at most one row per
-// kLaneEntriesPerRow stored entries that table costs under a tenth of the
-// group's adds, whose count grows with the columns times their entries.
+// lane sweep's AVX2 variant, whose 8-double vectors GCC moves through memory.
+// Instructions there, callgrind, one thread, the first 600 columns:
+//   W1 euc: tile sweep 0.17·10^9, AVX2 variant 0.31·10^9
+//   W6 euc: tile sweep 0.32·10^9, AVX2 variant 0.44·10^9
+// (cit the same to 1 %), and an estimate for the AVX-512 variant from its
+// loops' instructions (objdump) times the AVX2 run's iteration counts:
+// 0.16·10^9 (W1) and 0.22·10^9 (W6). Without AVX-512F the tile sweep stays.
+// With AVX-512F the lane sweep is taken on the measured ground only: at
+// least kLaneMinColumns columns of at least kLaneMinEntriesPerColumn entries
+// on average. Each group of 32 columns i also fills a table of 8 counts per
+// row; with at most one row per kLaneEntriesPerRow stored entries that table
+// costs under a tenth of the group's adds, whose count grows with the columns
+// times their entries.
 inline constexpr std::uint64_t kLaneMinColumns = 2000;
 inline constexpr std::uint64_t kLaneMinEntriesPerColumn = 100;
 inline constexpr std::uint64_t kLaneEntriesPerRow = 8;

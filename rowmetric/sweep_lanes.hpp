@@ -2,6 +2,7 @@
 // i by 2 columns j folds every row of its columns' union with one vector add.
 #pragma once
 
+#include "lane_lists.hpp"
 #include "lane_tiles.hpp"
 #include "lane_vector.hpp"
 #include "pair_loop.hpp"
@@ -30,33 +31,39 @@ namespace rowmetric {
 
 namespace detail {
 
-// Tile lists are written in runs of kSlotRun consecutive slots, one vector
-// store each.
-inline constexpr std::uint64_t kSlotRun = 16;
-using SlotRun = std::uint16_t __attribute__((vector_size(kSlotRun * sizeof(std::uint16_t))));
-
 // One thread's working memory, sized for the call's longest blocks.
 struct LaneScratch {
-    // Per slot, the terms a tile's list adds; for the slots of i-block and
-    // j-block rows also the row's values and which lanes' columns store it,
-    // from which a row both blocks store gets its mixed terms.
+    // Per slot the terms a tile's list adds: the zero vector, the group's
+    // i-block rows, the current j block's rows, then each tile's mixed rows.
+    // For the i-block and j-block rows also the row's values and which
+    // lanes' columns store it, from which a row both blocks store gets its
+    // mixed terms.
     std::vector<LaneSlot> arena;
     std::vector<LaneSlot> values;
     std::vector<MaskSlot> stored;
-    // below[r·kLaneGroupTiles + t]: rows of tile t's i block below row r.
-    std::vector<std::uint16_t> below;
-    // Tile t's list of arena slots at lists[t·listStride ...], with room for
-    // a run written past its end.
+    std::vector<std::uint16_t> ramp;  // ramp[x] = x, to copy runs of slots from
+    std::vector<std::uint16_t> rank;  // the group's rank table
+    // Tile t's list at lists[t·listStride ...], with room for a run written
+    // past its end; the j rows both its blocks store at notes[t·noteStride ...].
     std::uint64_t listStride;
     std::vector<std::uint16_t> lists;
+    std::uint64_t noteStride;
+    std::vector<std::uint16_t> notes;
 
     LaneScratch(std::uint64_t rows, std::uint64_t longestI, std::uint64_t longestJ)
         : arena(1 + kLaneGroupTiles * longestI + (kLaneGroupTiles + 1) * longestJ),
           values(arena.size()),
           stored(arena.size()),
-          below((rows + 1) * kLaneGroupTiles),
+          ramp(arena.size() + kSlotRun),
+          rank((rows + 1) * kLaneGroupTiles),
           listStride(longestI + longestJ + kSlotRun),
-          lists(listStride * kLaneGroupTiles) {}
+          lists(listStride * kLaneGroupTiles),
+          noteStride(longestJ),
+          notes(noteStride * kLaneGroupTiles) {
+        for (std::uint64_t x = 0; x < ramp.size(); ++x) {
+            ramp[x] = static_cast<std::uint16_t>(x);
+        }
+    }
 };
 
 // What every group reads, shared between the threads.
@@ -70,171 +77,188 @@ struct LaneSweepInput {
 };
 
 // A row's per-column values or terms of an i block, each in its column's
-// lanes, and which lanes' columns store the row.
+// lanes (lane = kLaneJColumns·a + b), and the same for a j block.
+static_assert(kLaneIColumns == 4 && kLaneJColumns == 2, "the spreads below");
+using IBlockRow = double __attribute__((vector_size(kLaneIColumns * sizeof(double))));
+using JBlockRow = double __attribute__((vector_size(kLaneJColumns * sizeof(double))));
+
 inline LaneVector spreadI(const double* perColumn) {
-    LaneVector v;
-    for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
-        v[l] = perColumn[l / kLaneJColumns];
+    IBlockRow x;
+    std::memcpy(&x, perColumn, sizeof x);
+    return __builtin_shufflevector(x, x, 0, 0, 1, 1, 2, 2, 3, 3);
+}
+
+// Written to memory as kVectorLanes / kLaneJColumns copies of the row: a
+// wide value built from a narrow one would go through the stack with AVX2,
+// and its wide reload would wait for the narrow stores.
+inline void putSpreadJ(LaneSlot& out, const double* perColumn) {
+    for (std::uint64_t l = 0; l < kVectorLanes; l += kLaneJColumns) {
+        std::memcpy(reinterpret_cast<double*>(&out) + l, perColumn, sizeof(JBlockRow));
     }
-    return v;
 }
 
-inline LaneMask spreadI(std::uint8_t present) {
-    LaneMask m;
-    for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
-        m[l] = (present >> (l / kLaneJColumns) & 1u) != 0 ? -1 : 0;
-    }
-    return m;
+// The lanes whose i (j) column stores a row, for each pattern of stored
+// columns of the block.
+struct LaneMasks {
+    MaskSlot i[1u << kLaneIColumns];
+    MaskSlot j[1u << kLaneJColumns];
+};
+
+inline const LaneMasks& laneMasks() {
+    static const LaneMasks masks = [] {
+        LaneMasks m{};
+        for (std::uint64_t present = 0; present < (1u << kLaneIColumns); ++present) {
+            for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
+                m.i[present].m[l] = (present >> (l / kLaneJColumns) & 1u) != 0 ? -1 : 0;
+            }
+        }
+        for (std::uint64_t present = 0; present < (1u << kLaneJColumns); ++present) {
+            for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
+                m.j[present].m[l] = (present >> (l % kLaneJColumns) & 1u) != 0 ? -1 : 0;
+            }
+        }
+        return m;
+    }();
+    return masks;
 }
 
-// The same for a j block.
-inline LaneVector spreadJ(const double* perColumn) {
-    LaneVector v;
-    for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
-        v[l] = perColumn[l % kLaneJColumns];
-    }
-    return v;
+// Writes `inMask ? a : b` lane by lane as bits, through memory: with 8-double
+// vectors wider than a register this stays a few whole-register operations.
+inline void putSelected(LaneSlot& out, const LaneMask& inMask, const LaneVector& a,
+                        const LaneVector& b) {
+    LaneMask aBits;
+    LaneMask bBits;
+    std::memcpy(&aBits, &a, sizeof a);
+    std::memcpy(&bBits, &b, sizeof b);
+    const LaneMask bits = (aBits & inMask) | (bBits & ~inMask);
+    std::memcpy(&out, &bits, sizeof bits);
 }
 
-inline LaneMask spreadJ(std::uint8_t present) {
-    LaneMask m;
-    for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
-        m[l] = (present >> (l % kLaneJColumns) & 1u) != 0 ? -1 : 0;
-    }
-    return m;
-}
+// Whether the policy's two-column term takes vectors of 8 doubles, one pair
+// per lane; otherwise the lane sweep computes it lane by lane.
+template <class Policy, class = void>
+struct BothTakesVectors : std::false_type {};
 
-// Puts a row's terms, values and stored lanes at `slot`.
-inline void putRow(LaneScratch& s, std::uint64_t slot, const LaneVector& terms,
-                   const LaneVector& values, const LaneMask& stored) {
-    s.arena[slot].v = terms;
-    s.values[slot].v = values;
-    s.stored[slot].m = stored;
-}
-
-// A row stored by both blocks of a tile (i-block row at slot iSlot, j-block
-// row at jSlot): the two-column term in the lanes of pairs that both store
-// it, the single-column term of whichever column does in the others, +0.0
-// where neither does (the term vectors hold +0.0 in the lanes of columns
-// without the row; adding +0.0 to a term, or -0.0 to +0.0, changes no sum
-// or maximum an accumulator reaches).
 template <class Policy>
-[[gnu::always_inline]] inline LaneVector sharedRowTerms(const Policy& policy, std::uint64_t r,
-                                                        const LaneScratch& s, std::uint64_t iSlot,
-                                                        std::uint64_t jSlot) {
-    const LaneVector& x = s.values[iSlot].v;
-    const LaneVector& y = s.values[jSlot].v;
-    LaneVector both;
-    for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
-        both[l] = policy.both(x[l], y[l], r);
+struct BothTakesVectors<Policy, std::void_t<decltype(std::declval<const Policy&>().both(
+                                    std::declval<const LaneVector&>(),
+                                    std::declval<const LaneVector&>(), std::uint64_t{}))>>
+    : std::true_type {};
+
+// The terms of the rows both blocks of tile t store, `count` of them as
+// listTiles noted them (j row k, of row jRowOf[k], at slot jSlot + k; its
+// place among the tile's i rows from the rank table), into out[0 ..]: the
+// two-column term in the lanes of pairs that both store the row, the
+// single-column term of whichever column does in the others, +0.0 where
+// neither does (the term vectors hold +0.0 in the lanes of columns without
+// the row; adding +0.0 to a term, or -0.0 to +0.0, changes no sum or
+// maximum an accumulator reaches).
+template <class Policy>
+[[gnu::always_inline]] inline void putMixedRows(const Policy& policy, LaneScratch& s,
+                                                const TileListing& listing, std::uint64_t t,
+                                                const std::uint16_t* noted, std::uint64_t count,
+                                                LaneSlot* out) {
+    const LaneSlot* const arena = s.arena.data();
+    const LaneSlot* const values = s.values.data();
+    const MaskSlot* const stored = s.stored.data();
+    const std::uint16_t* const rank = listing.rank + t;
+    const std::uint64_t iSlot = listing.iSlot[t];
+    for (std::uint64_t m = 0; m < count; ++m) {
+        const std::uint64_t k = noted[m];
+        const std::uint64_t r = listing.jRowOf[k];
+        const std::uint64_t i = iSlot + rank[r * kLaneGroupTiles];
+        const std::uint64_t j = listing.jSlot + k;
+        LaneVector both;
+        if constexpr (BothTakesVectors<Policy>::value) {
+            both = policy.both(values[i].v, values[j].v, r);
+        } else {
+            for (std::uint64_t l = 0; l < kVectorLanes; ++l) {
+                both[l] = policy.both(values[i].v[l], values[j].v[l], r);
+            }
+        }
+        putSelected(out[m], stored[i].m & stored[j].m, both, arena[i].v + arena[j].v);
     }
-    const LaneMask inBoth = s.stored[iSlot].m & s.stored[jSlot].m;
-    return inBoth ? both : s.arena[iSlot].v + s.arena[jSlot].v;
 }
 
-// Slots and sizes of one group's i blocks in the arena.
+// Where one group's i blocks sit: tile t's union rows at arena slots
+// iSlot[t] ...; the j rows from slot jSlot on.
 struct LaneGroup {
     std::uint64_t firstBlock;
     std::uint64_t tiles;  // i blocks in the group (fewer in the last)
-    std::uint64_t slot[kLaneGroupTiles];
-    std::uint64_t rows[kLaneGroupTiles];
+    TileCounts iSlot;
+    TileCounts iRows;
+    std::uint64_t jSlot;
 };
 
-// Puts the group's i-block term vectors after the zero vector and counts,
-// for every row r, each block's rows below r. Returns the next free slot.
+// Puts the group's i-block rows after the zero vector and fills the group's
+// rank table.
 template <class Body, class Policy>
-std::uint64_t loadLaneGroup(const LaneSweepInput<Body, Policy>& in, LaneScratch& s,
-                            LaneGroup& g) {
+LaneGroup loadLaneGroup(const LaneSweepInput<Body, Policy>& in, LaneScratch& s,
+                        const LaneMasks& masks, std::uint64_t group) {
     const LaneBlocks& ib = in.iBlocks;
-    std::uint16_t* below = s.below.data();
+    LaneGroup g{};
+    g.firstBlock = group * kLaneGroupTiles;
+    g.tiles = std::min(kLaneGroupTiles, ib.blocks() - g.firstBlock);
+    const std::uint64_t* rowOf[kLaneGroupTiles];
     s.arena[0].v = LaneVector{};
     std::uint64_t next = 1;
     for (std::uint64_t t = 0; t < kLaneGroupTiles; ++t) {
-        std::uint64_t r = 0;
-        std::uint64_t q = 0;
-        g.slot[t] = next;
-        g.rows[t] = t < g.tiles ? ib.count[g.firstBlock + t] : 0;
+        const std::uint64_t rows = t < g.tiles ? ib.count[g.firstBlock + t] : 0;
         const std::uint64_t first = t < g.tiles ? ib.start[g.firstBlock + t] : 0;
-        for (; q < g.rows[t]; ++q) {
-            const std::uint64_t at = first + q;
-            putRow(s, next++, spreadI(&ib.term[at * kLaneIColumns]),
-                   spreadI(&ib.value[at * kLaneIColumns]), spreadI(ib.present[at]));
-            for (const std::uint64_t rq = ib.row[first + q]; r <= rq; ++r) {
-                below[r * kLaneGroupTiles + t] = static_cast<std::uint16_t>(q);
-            }
-        }
-        for (; r <= in.rows; ++r) {
-            below[r * kLaneGroupTiles + t] = static_cast<std::uint16_t>(q);
+        g.iSlot[t] = static_cast<std::uint16_t>(next);
+        g.iRows[t] = static_cast<std::uint16_t>(rows);
+        rowOf[t] = ib.row.data() + first;
+        for (std::uint64_t at = first; at < first + rows; ++at, ++next) {
+            s.arena[next].v = spreadI(&ib.term[at * kLaneIColumns]);
+            s.values[next].v = spreadI(&ib.value[at * kLaneIColumns]);
+            s.stored[next] = masks.i[ib.present[at]];
         }
     }
-    return next;
+    g.jSlot = next;
+    fillRankTable(s.rank.data(), in.rows, rowOf, g.iRows);
+    return g;
 }
 
-// Writes the slots first, first + 1, ... for `count` entries from list[at]
-// on, and up to kSlotRun - 1 more past them, which the caller overwrites or
-// never reads.
-inline void writeSlotRun(std::uint16_t* list, std::uint64_t at, std::uint64_t first,
-                         std::uint64_t count) {
-    SlotRun steps;
-    for (std::uint64_t k = 0; k < kSlotRun; ++k) {
-        steps[k] = static_cast<std::uint16_t>(k);
-    }
-    for (std::uint64_t done = 0;; done += kSlotRun) {
-        const SlotRun run = static_cast<std::uint16_t>(first + done) + steps;
-        std::memcpy(list + at + done, &run, sizeof run);
-        if (done + kSlotRun >= count) {
-            return;
-        }
+// Puts a j block's rows (`rows` from union row `first` on) at terms[0 ..],
+// values[0 ..] and stored[0 ..]. Plain pointers throughout: the stores could
+// alias any field read through a reference.
+[[gnu::always_inline]] inline void putJBlockRows(const LaneBlocks& jb, std::uint64_t first,
+                                                 std::uint64_t rows, const LaneMasks& masks,
+                                                 LaneSlot* terms, LaneSlot* values,
+                                                 MaskSlot* stored) {
+    const double* const term = jb.term.data() + first * kLaneJColumns;
+    const double* const value = jb.value.data() + first * kLaneJColumns;
+    const std::uint8_t* const present = jb.present.data() + first;
+    for (std::uint64_t k = 0; k < rows; ++k) {
+        putSpreadJ(terms[k], term + k * kLaneJColumns);
+        putSpreadJ(values[k], value + k * kLaneJColumns);
+        stored[k] = masks.j[present[k]];
     }
 }
 
-// The lists of tiles 0 .. active-1 with one j block: tile t's i rows q
-// (slots g.slot[t] + q) and the j block's rows k (slots jSlot + k) merged in
-// ascending row order without comparing rows. Row k goes to position
-// k + (i rows at or below it) in each tile, read for all tiles at once from
-// `below`, and the i rows before it fill the positions before it as one run
-// of consecutive slots. A row both blocks store takes two positions: the zero
-// vector, then its mixed vector, written at slot jSlot + jRows onwards.
-template <class Body, class Policy>
-[[gnu::always_inline]] inline void listLaneTiles(const LaneSweepInput<Body, Policy>& in,
-                                                 LaneScratch& s, const LaneGroup& g,
-                                                 std::uint64_t active, std::uint64_t jBlock,
-                                                 std::uint64_t jSlot) {
-    constexpr std::uint64_t T = kLaneGroupTiles;
-    // Locals throughout: the runs are stored byte-wise, which could alias
-    // any field read through a reference.
-    LaneSlot* const arena = s.arena.data();
-    std::uint16_t* const lists = s.lists.data();
-    const std::uint64_t stride = s.listStride;
-    const std::uint16_t* const below = s.below.data();
-    const std::uint64_t jFirst = in.jBlocks.start[jBlock];
-    const std::uint64_t jRows = in.jBlocks.count[jBlock];
-    const std::uint64_t* const jRowOf = in.jBlocks.row.data() + jFirst;
-    std::uint64_t mixed = jSlot + jRows;
-    std::uint64_t iSlot[T];
-    std::copy(g.slot, g.slot + T, iSlot);
-    std::uint64_t placed[T] = {};  // i rows listed so far, per tile
-    for (std::uint64_t k = 0; k < jRows; ++k) {
-        const std::uint16_t* iBelow = below + jRowOf[k] * T;
-        const std::uint16_t* iAtOrBelow = iBelow + T;
-        for (std::uint64_t t = 0; t < active; ++t) {
-            std::uint16_t* list = lists + t * stride;
-            const std::uint64_t upTo = iAtOrBelow[t];
-            writeSlotRun(list, placed[t] + k, iSlot[t] + placed[t], upTo - placed[t]);
-            placed[t] = upTo;
-            if (iBelow[t] == upTo) {
-                list[k + upTo] = static_cast<std::uint16_t>(jSlot + k);
-                continue;
+// Keeps an accumulator in memory between the folds of the add loop. Where
+// the 8-double vector is wider than a register, GCC would carry it from one
+// iteration to the next through the stack in 16-byte pieces; in memory each
+// fold is a load, an add and a store per register-wide part.
+inline void keepInMemory(LaneSlot& acc) { asm("" : "+m"(acc)); }
+
+// Folds every tile's list, `length` entries, side by side: entry e of every
+// tile, then entry e + 1, so kLaneGroupTiles independent adds hide each
+// one's latency. With kOneRegister the accumulators stay in registers.
+template <class Policy, bool kOneRegister>
+[[gnu::always_inline]] inline void foldTileLists(const LaneSlot* arena, const std::uint16_t* lists,
+                                                 std::uint64_t stride, std::uint64_t length,
+                                                 LaneSlot (&acc)[kLaneGroupTiles]) {
+    for (std::uint64_t e = 0; e < length; ++e) {
+        for (std::uint64_t t = 0; t < kLaneGroupTiles; ++t) {
+            if constexpr (!kOneRegister) {
+                keepInMemory(acc[t]);
             }
-            arena[mixed].v =
-                sharedRowTerms(in.policy, jRowOf[k], s, iSlot[t] + iBelow[t], jSlot + k);
-            list[k + upTo - 1] = 0;
-            list[k + upTo] = static_cast<std::uint16_t>(mixed++);
+            Policy::fold(acc[t].v, arena[lists[t * stride + e]].v);
+            if constexpr (!kOneRegister) {
+                keepInMemory(acc[t]);
+            }
         }
-    }
-    for (std::uint64_t t = 0; t < active; ++t) {
-        writeSlotRun(lists + t * stride, placed[t] + jRows, iSlot[t] + placed[t],
-                     g.rows[t] - placed[t]);
     }
 }
 
@@ -257,55 +281,69 @@ void storeLaneTile(const Body& body, const Policy& policy, const LaneVector& acc
 }
 
 // One group of i blocks against every j block holding a column to the right
-// of the group's first column. The group's tiles with one j block are folded
-// side by side, their lists padded with the zero vector to the longest, so
-// kLaneGroupTiles independent adds hide each one's latency.
-template <class Body, class Policy>
+// of the group's first column: the j block's rows into the arena, the
+// tiles' lists, the mixed terms they name, the lists padded with the zero
+// vector to the longest and folded side by side, the tiles with a pair
+// stored.
+template <bool kOneRegister, class Body, class Policy>
 [[gnu::always_inline]] inline void sweepLaneGroup(const LaneSweepInput<Body, Policy>& in,
                                                   LaneScratch& s, std::uint64_t group) {
     constexpr std::uint64_t T = kLaneGroupTiles;
     const LaneBlocks& jb = in.jBlocks;
     const std::uint64_t n = in.body.n;
-    LaneGroup g{};
-    g.firstBlock = group * T;
-    g.tiles = std::min(T, in.iBlocks.blocks() - g.firstBlock);
-    const std::uint64_t jSlot = loadLaneGroup(in, s, g);
+    const LaneMasks& masks = laneMasks();
+    const LaneGroup g = loadLaneGroup(in, s, masks, group);
     const std::uint64_t i0 = g.firstBlock * kLaneIColumns;
-    const LaneSlot* arena = s.arena.data();
-    std::uint16_t* lists = s.lists.data();
+    LaneSlot* const arena = s.arena.data();
+    LaneSlot* const values = s.values.data();
+    MaskSlot* const stored = s.stored.data();
+    std::uint16_t* const lists = s.lists.data();
+    const std::uint64_t stride = s.listStride;
+    TileListing listing{};
+    listing.rank = s.rank.data();
+    listing.ramp = s.ramp.data();
+    listing.iSlot = g.iSlot;
+    listing.iRows = g.iRows;
+    listing.jSlot = static_cast<std::uint16_t>(g.jSlot);
+    for (std::uint64_t t = 0; t < T; ++t) {
+        listing.listStart[t] = static_cast<std::uint16_t>(t * stride);
+        listing.noteStart[t] = static_cast<std::uint16_t>(t * s.noteStride);
+    }
 
     for (std::uint64_t jBlock = (i0 + 1) / kLaneJColumns; jBlock < jb.blocks(); ++jBlock) {
         const std::uint64_t j0 = jBlock * kLaneJColumns;
         const std::uint64_t jLast = std::min(j0 + kLaneJColumns, n) - 1;
         const std::uint64_t jFirst = jb.start[jBlock];
         const std::uint64_t jRows = jb.count[jBlock];
-        for (std::uint64_t k = 0; k < jRows; ++k) {
-            const std::uint64_t at = jFirst + k;
-            putRow(s, jSlot + k, spreadJ(&jb.term[at * kLaneJColumns]),
-                   spreadJ(&jb.value[at * kLaneJColumns]), spreadJ(jb.present[at]));
+        putJBlockRows(jb, jFirst, jRows, masks, arena + g.jSlot, values + g.jSlot,
+                      stored + g.jSlot);
+        listing.jRowOf = jb.row.data() + jFirst;
+        listing.jRows = jRows;
+        for (std::uint64_t t = 0; t < T; ++t) {
+            listing.mixSlot[t] = static_cast<std::uint16_t>(g.jSlot + (t + 1) * jRows);
         }
+        TileLists made = listTiles<true>(listing, lists, s.notes.data());
+        if (made.longRuns) {
+            made = listTiles<false>(listing, lists, s.notes.data());
+        }
+
+        std::uint64_t longest = 0;
+        for (std::uint64_t t = 0; t < T; ++t) {
+            putMixedRows(in.policy, s, listing, t, s.notes.data() + t * s.noteStride, made.mixed[t],
+                         arena + listing.mixSlot[t]);
+            longest = std::max<std::uint64_t>(longest, made.length[t]);
+        }
+        for (std::uint64_t t = 0; t < T; ++t) {
+            std::fill(lists + t * stride + made.length[t], lists + t * stride + longest,
+                      std::uint16_t{0});
+        }
+        LaneSlot acc[T] = {};
+        foldTileLists<Policy, kOneRegister>(arena, lists, stride, longest, acc);
         // The tiles with a pair (i, j), i < j: i0 + kLaneIColumns·t < jLast.
         const std::uint64_t active =
             jLast > i0 ? std::min(g.tiles, (jLast - i0 - 1) / kLaneIColumns + 1) : 0;
-        listLaneTiles(in, s, g, active, jBlock, jSlot);
-        std::uint64_t length[T];
-        std::uint64_t longest = 0;
-        for (std::uint64_t t = 0; t < T; ++t) {
-            length[t] = t < active ? g.rows[t] + jRows : 0;
-            longest = std::max(longest, length[t]);
-        }
-        for (std::uint64_t t = 0; t < T; ++t) {
-            std::uint16_t* list = lists + t * s.listStride;
-            std::fill(list + length[t], list + longest, std::uint16_t{0});
-        }
-        LaneVector acc[T] = {};
-        for (std::uint64_t e = 0; e < longest; ++e) {
-            for (std::uint64_t t = 0; t < T; ++t) {
-                Policy::fold(acc[t], arena[lists[t * s.listStride + e]].v);
-            }
-        }
         for (std::uint64_t t = 0; t < active; ++t) {
-            storeLaneTile(in.body, in.policy, acc[t], i0 + t * kLaneIColumns, j0);
+            storeLaneTile(in.body, in.policy, acc[t].v, i0 + t * kLaneIColumns, j0);
         }
     }
 }
@@ -315,19 +353,19 @@ template <class Body, class Policy>
 template <class Body, class Policy>
 [[gnu::target("avx512f")]] void sweepLaneGroupAvx512(const LaneSweepInput<Body, Policy>& in,
                                                      LaneScratch& s, std::uint64_t group) {
-    sweepLaneGroup(in, s, group);
+    sweepLaneGroup<true>(in, s, group);
 }
 
 template <class Body, class Policy>
 [[gnu::target("avx2")]] void sweepLaneGroupAvx2(const LaneSweepInput<Body, Policy>& in,
                                                 LaneScratch& s, std::uint64_t group) {
-    sweepLaneGroup(in, s, group);
+    sweepLaneGroup<false>(in, s, group);
 }
 
 template <class Body, class Policy>
 void sweepLaneGroupBaseline(const LaneSweepInput<Body, Policy>& in, LaneScratch& s,
                             std::uint64_t group) {
-    sweepLaneGroup(in, s, group);
+    sweepLaneGroup<false>(in, s, group);
 }
 
 template <class Body, class Policy>
@@ -355,8 +393,7 @@ LaneGroupSweep<Body, Policy> laneGroupSweep(Isa isa) {
 // each pair is computed by one tile in one fixed order, so the result does
 // not depend on the thread count. The matrix must satisfy laneSweepFits.
 template <class Body>
-void runLaneSweep(const Body& body, const MatrixShape& shape,
-                  Isa isa = widestIsa(cpuFeatures())) {
+void runLaneSweep(const Body& body, const MatrixShape& shape, Isa isa = widestIsa(cpuFeatures())) {
     countPathRun(Path::laneSweep);
     const auto policy = body.call.policy();
     using Policy = std::remove_const_t<decltype(policy)>;
@@ -366,8 +403,8 @@ void runLaneSweep(const Body& body, const MatrixShape& shape,
         std::min(shape.n, (body.rowLimit + kLaneIColumns - 1) / kLaneIColumns * kLaneIColumns);
     const LaneBlocks iBlocks =
         buildLaneBlocks(body.values, body.rowIndex, body.colStart, iColumns, kLaneIColumns, policy);
-    const LaneBlocks jBlocks = buildLaneBlocks(body.values, body.rowIndex, body.colStart, shape.n,
-                                               kLaneJColumns, policy);
+    const LaneBlocks jBlocks =
+        buildLaneBlocks(body.values, body.rowIndex, body.colStart, shape.n, kLaneJColumns, policy);
     const detail::LaneSweepInput<Body, Policy> in{body, policy, iBlocks, jBlocks, shape.rows};
     const auto sweepGroup = detail::laneGroupSweep<Body, Policy>(isa);
     const std::uint64_t longestI = iBlocks.longest();
