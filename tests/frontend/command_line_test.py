@@ -227,7 +227,7 @@ def check_plain_calls(work):
 def check_scripts_help():
     """Every script under scripts/ answers --help with its usage and exit 0,
     and does nothing else."""
-    scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts")
+    scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
     for directory, _, names in os.walk(scripts):
         for name in names:
             path = os.path.join(directory, name)
