@@ -3,10 +3,11 @@
 #include "command_line.hpp"
 
 #include "column_prepare.hpp"
-#include "metric_registry.hpp"
+#include "rowmetric/rowmetric.h"
 
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <utility>
 
 namespace huxrun {
@@ -227,10 +228,19 @@ array interface.
 
 std::string metricCodesText() {
     std::string text = "\nMetric codes (x, y: the two columns; M: the number of rows):\n";
-    for (const rowmetric::CodeEntry& entry : rowmetric::kCodes) {
+    for (const rowmetric_code& entry : rowmetric_codes) {
         text += "  " + std::string(entry.code) + "  " + entry.summary + "\n";
     }
     return text;
+}
+
+bool selectsMetric(std::string_view text) {
+    char buffer[sizeof rowmetric_code::code] = {};
+    text.copy(buffer, sizeof buffer - 1);
+    for (const rowmetric_code& entry : rowmetric_codes) {
+        if (std::memcmp(buffer, entry.code, sizeof buffer) == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace huxrun

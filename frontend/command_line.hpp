@@ -47,7 +47,11 @@ std::optional<double> parseNumber(std::string_view text);
 
 std::string usageText();
 
-// One line per metric code the module knows, from the module's own table.
+// One line per metric code the module knows, from the module's public table.
 std::string metricCodesText();
+
+// Whether `text` selects one of the module's codes as the module reads it:
+// its first three characters, then the end of the code.
+bool selectsMetric(std::string_view text);
 
 }  // namespace huxrun

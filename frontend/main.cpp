@@ -5,7 +5,6 @@
 #include "command_line.hpp"
 #include "host_inputs.hpp"
 #include "matrix_market.hpp"
-#include "metric_registry.hpp"
 #include "module_call.hpp"
 #include "module_library.hpp"
 #include "result_budget.hpp"
@@ -48,7 +47,7 @@ std::optional<Failure> matrixInput(const RunOptions& options,
     if (const auto* error = std::get_if<MarketError>(&parsed))
         return Failure{kExitBadInput, describe(*error)};
     CscMatrix matrix = std::move(std::get<CscMatrix>(parsed));
-    if (options.code && rowmetric::findCode(*options.code) != nullptr) {
+    if (options.code && selectsMetric(*options.code)) {
         if (auto problem = resultAllocationProblem(matrix.cols))
             return Failure{kExitCallFailed, *problem};
     }
@@ -130,7 +129,7 @@ int run(const RunOptions& options) {
         return complain(kExitCallFailed, *error);
     // A module may accept a code it does not know and return its result
     // unfilled; say so rather than let those values pass for distances.
-    if (options.code && rowmetric::findCode(*options.code) == nullptr) {
+    if (options.code && !selectsMetric(*options.code)) {
         complain(0, "warning: code '" + *options.code +
                         "' selects no metric; the result is left as created");
     }

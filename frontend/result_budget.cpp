@@ -2,7 +2,7 @@
 #include "result_budget.hpp"
 
 #include "vornhost/array_factory.hpp"
-#include "pair_count.hpp"
+#include "rowmetric/rowmetric.h"
 
 #include <array>
 #include <cstdio>
@@ -33,8 +33,17 @@ std::string byteSize(double bytes) {
 
 }  // namespace
 
+std::optional<std::uint64_t> pairCountWithinLimit(std::uint64_t columns) {
+    // 2^25 columns already make more pairs than the limit; below that the
+    // product cannot wrap.
+    if (columns >= (std::uint64_t{1} << 25)) return std::nullopt;
+    const std::uint64_t pairs = rowmetric_row_offset(columns, columns);
+    if (pairs >= rowmetric_pair_limit) return std::nullopt;
+    return pairs;
+}
+
 std::optional<std::string> resultAllocationProblem(std::uint64_t columns) {
-    const std::optional<std::uint64_t> pairs = rowmetric::boundedPairCount(columns);
+    const std::optional<std::uint64_t> pairs = pairCountWithinLimit(columns);
     if (!pairs || vornhost::canAllocateDense(vornClassDouble, 1, *pairs)) return std::nullopt;
     return "the result needs " + byteSize(static_cast<double>(*pairs) * sizeof(double)) + " for " +
            groupedDigits(*pairs) + " distances, more than this system can allocate";

@@ -8,6 +8,10 @@
 
 namespace huxrun {
 
+// N(N-1)/2 for `columns` observations when it lies below the module's bound
+// on a result (rowmetric_pair_limit), else nothing; never wraps.
+std::optional<std::uint64_t> pairCountWithinLimit(std::uint64_t columns);
+
 // When the host cannot allocate the 1 x N(N-1)/2 doubles of a call on
 // `columns` observations, the one-line reason ("the result needs 360 GB for
 // 44,999,850,000 distances, more than this system can allocate"); nothing
