@@ -11,13 +11,6 @@ namespace huxrun {
 
 namespace {
 
-// "44,999,850,000"
-std::string groupedDigits(std::uint64_t value) {
-    std::string digits = std::to_string(value);
-    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-    return digits;
-}
-
 // Decimal units, three significant digits: "360 GB", "1.5 TB", "812 kB".
 std::string byteSize(double bytes) {
     constexpr std::array<const char*, 7> kUnits{"B", "kB", "MB", "GB", "TB", "PB", "EB"};
@@ -42,11 +35,22 @@ std::optional<std::uint64_t> pairCountWithinLimit(std::uint64_t columns) {
     return pairs;
 }
 
+std::string groupedDigits(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string tooLargeToHold(const std::string& what, std::uint64_t pairs) {
+    return what + " needs " + byteSize(static_cast<double>(pairs) * sizeof(double)) + " for " +
+           groupedDigits(pairs) +
+           " distances, more than this system can allocate; --stream writes it block by block";
+}
+
 std::optional<std::string> resultAllocationProblem(std::uint64_t columns) {
     const std::optional<std::uint64_t> pairs = pairCountWithinLimit(columns);
     if (!pairs || vornhost::canAllocateDense(vornClassDouble, 1, *pairs)) return std::nullopt;
-    return "the result needs " + byteSize(static_cast<double>(*pairs) * sizeof(double)) + " for " +
-           groupedDigits(*pairs) + " distances, more than this system can allocate";
+    return tooLargeToHold("the result", *pairs);
 }
 
 }  // namespace huxrun

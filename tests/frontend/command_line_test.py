@@ -219,7 +219,8 @@ def check_plain_calls(work):
     refused = subprocess.run([HUX_RUN, wide, "euc"], capture_output=True, timeout=60,
                              preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
     expect(refused.returncode == 1 and refused.stderr == b"hux-run: the result needs 360 GB for "
-           b"44,999,850,000 distances, more than this system can allocate\n"
+           b"44,999,850,000 distances, more than this system can allocate; --stream writes it "
+           b"block by block\n"
            and time.monotonic() - started < 10,
            f"a result the host cannot allocate is refused at once with its size: {refused.stderr!r}")
 
