@@ -36,6 +36,25 @@ void appendName(std::string& text, std::uint64_t column, const std::vector<std::
 
 }  // namespace
 
+PairCall pairCallFor(rowmetric_pairs_v1_fn entry, const RunOptions& options,
+                     const std::vector<vornhost::ArrayPtr>& inputs) {
+    const vornArray* param = inputs.size() > 2 ? inputs[2].get() : nullptr;
+    return pairCall(entry, inputs[0].get(), *options.code, param,
+                    static_cast<unsigned>(options.threads.value_or(0)));
+}
+
+ComputeBlock computeBlocks(const PairCall& call, std::function<bool()> stopped) {
+    return [&call, stopped = std::move(stopped)](const RowBlock& block,
+                                                 double* out) -> std::optional<std::string> {
+        if (stopped && stopped()) return std::string();
+        return computeRows(call, block.rows, out);
+    };
+}
+
+std::string noRoomForBlocks(std::uint64_t blockPairs) {
+    return "out of memory for two blocks of " + groupedDigits(blockPairs) + " distances";
+}
+
 std::variant<BlockRun, Failure> checkBlockRun(const RunOptions& options, const PairCall& call) {
     const std::uint64_t n = call.matrix.n;
     BlockRun run;
@@ -69,17 +88,13 @@ std::optional<Failure> writeRows(const RunOptions& options, const BlockRun& run)
         ResultSink sink(options.outPath, total, "distances");
         const BlockPlan plan{n, run.rows, options.stream ? run.blockPairs : total, run.overlap};
         const auto error = forEachBlock(
-            plan,
-            [&](const RowBlock& block, double* out) { return computeRows(run.call, block.rows, out); },
-            [&](const RowBlock& block, const double* values) {
+            plan, computeBlocks(run.call), [&](const RowBlock& block, const double* values) {
                 return sink.writeValues(values, block.pairs, options.binary);
             });
         if (error) return Failure{kExitCallFailed, *error};
         if (auto failed = sink.finish()) return Failure{kExitCallFailed, *failed};
     } catch (const std::bad_alloc&) {
-        if (options.stream)
-            return Failure{kExitCallFailed, "out of memory for two blocks of " +
-                                                groupedDigits(run.blockPairs) + " distances"};
+        if (options.stream) return Failure{kExitCallFailed, noRoomForBlocks(run.blockPairs)};
         return Failure{kExitCallFailed, tooLargeToHold("the slice", total)};
     } catch (const std::exception& e) {
         return Failure{kExitCallFailed, e.what()};
@@ -88,17 +103,12 @@ std::optional<Failure> writeRows(const RunOptions& options, const BlockRun& run)
 }
 
 std::variant<NeighbourLists, Failure> gatherNearest(const RunOptions& options, const BlockRun& run,
-                                                    RowRange rows,
-                                                    const std::function<bool()>& stopped) {
+                                                    RowRange rows, const ComputeBlock& compute) {
     const std::uint64_t n = run.call.matrix.n;
     try {
         NeighbourLists lists = emptyLists(n, *options.nearest);
         const auto error = forEachBlock(
-            BlockPlan{n, rows, run.blockPairs, run.overlap},
-            [&](const RowBlock& block, double* out) -> std::optional<std::string> {
-                if (stopped && stopped()) return std::string();
-                return computeRows(run.call, block.rows, out);
-            },
+            BlockPlan{n, rows, run.blockPairs, run.overlap}, compute,
             [&](const RowBlock& block, const double* values) -> std::optional<std::string> {
                 addBlock(lists, n, block, values);
                 return std::nullopt;

@@ -17,6 +17,19 @@
 
 namespace huxrun {
 
+// The call the options and inputs (MATRIX, CODE, PARAM as buildInputs made
+// them) describe, with --threads.
+PairCall pairCallFor(rowmetric_pairs_v1_fn entry, const RunOptions& options,
+                     const std::vector<vornhost::ArrayPtr>& inputs);
+
+// What computes each block: the pair-block entry on its rows. When
+// `stopped` is given and says so before a block, that block fails with an
+// empty text instead.
+ComputeBlock computeBlocks(const PairCall& call, std::function<bool()> stopped = {});
+
+// The one line for two blocks that cannot be allocated.
+std::string noRoomForBlocks(std::uint64_t blockPairs);
+
 // A checked run by blocks.
 struct BlockRun {
     PairCall call;
@@ -35,12 +48,10 @@ std::variant<BlockRun, Failure> checkBlockRun(const RunOptions& options, const P
 // written to --out or standard output as without blocks.
 std::optional<Failure> writeRows(const RunOptions& options, const BlockRun& run);
 
-// Every column's --nearest lists over the pairs of `rows`, still heaps.
-// `stopped`, when given, is asked before each block; when it says so, the
-// gathering ends with a failure of empty text.
+// Every column's --nearest lists over the pairs of `rows`, still heaps,
+// each block computed by `compute`.
 std::variant<NeighbourLists, Failure> gatherNearest(const RunOptions& options, const BlockRun& run,
-                                                    RowRange rows,
-                                                    const std::function<bool()>& stopped = {});
+                                                    RowRange rows, const ComputeBlock& compute);
 
 // Sorts the lists and writes them to --out or standard output: K lines per
 // column, "column<TAB>neighbour<TAB>distance", 1-based or labelled.

@@ -44,17 +44,14 @@ int fail(const Failure& failure) {
 // entry one block of rows at a time.
 int runByBlocks(const RunOptions& options, rowmetric_pairs_v1_fn entry,
                 const std::vector<vornhost::ArrayPtr>& inputs) {
-    const vornArray* param = inputs.size() > 2 ? inputs[2].get() : nullptr;
-    const PairCall call = pairCall(entry, inputs[0].get(), *options.code, param,
-                                   static_cast<unsigned>(options.threads.value_or(0)));
-    auto checked = checkBlockRun(options, call);
+    auto checked = checkBlockRun(options, pairCallFor(entry, options, inputs));
     if (const auto* failure = std::get_if<Failure>(&checked)) return fail(*failure);
     const BlockRun& run = std::get<BlockRun>(checked);
     if (!options.nearest) {
         if (auto failure = writeRows(options, run)) return fail(*failure);
         return 0;
     }
-    auto gathered = gatherNearest(options, run, run.rows);
+    auto gathered = gatherNearest(options, run, run.rows, computeBlocks(run.call));
     if (const auto* failure = std::get_if<Failure>(&gathered)) return fail(*failure);
     if (auto failure = writeNearest(options, std::get<NeighbourLists>(gathered), run.labels))
         return fail(*failure);

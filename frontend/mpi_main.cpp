@@ -182,9 +182,7 @@ std::optional<Failure> prepare(const RunOptions& options,
         return Failure{kExitBadInput, e.what()};
     }
     if (auto failure = buildInputs(options, inputs)) return failure;
-    const vornArray* param = inputs.size() > 2 ? inputs[2].get() : nullptr;
-    auto checked = checkBlockRun(options, pairCall(entry, inputs[0].get(), *options.code, param,
-                                                   static_cast<unsigned>(options.threads.value_or(0))));
+    auto checked = checkBlockRun(options, pairCallFor(entry, options, inputs));
     if (auto* failure = std::get_if<Failure>(&checked)) return *failure;
     run = std::move(std::get<BlockRun>(checked));
     return std::nullopt;
@@ -208,7 +206,8 @@ void mergeNeighbourLists(void* in, void* inout, int* count, MPI_Datatype* type) 
 int runNearest(const Job& job, const RunOptions& options, const BlockRun& run) {
     const std::uint64_t n = run.call.matrix.n;
     StopNotices notices(job);
-    auto gathered = gatherNearest(options, run, shareOf(job, n), [&] { return notices.received(); });
+    auto gathered = gatherNearest(options, run, shareOf(job, n),
+                                  computeBlocks(run.call, [&] { return notices.received(); }));
     const Failure* failed = std::get_if<Failure>(&gathered);
     const auto mine = ownFailure(failed ? std::optional<Failure>(*failed) : std::nullopt, notices);
     notices.settle();
@@ -303,10 +302,7 @@ int runFull(const Job& job, const RunOptions& options, const BlockRun& run) {
     try {
         const auto error = forEachBlock(
             BlockPlan{n, share, run.blockPairs, run.overlap},
-            [&](const RowBlock& block, double* out) -> std::optional<std::string> {
-                if (notices.received()) return std::string();
-                return computeRows(run.call, block.rows, out);
-            },
+            computeBlocks(run.call, [&] { return notices.received(); }),
             [&](const RowBlock& block, const double* values) -> std::optional<std::string> {
                 auto problem = writeAt(file, block, values, written);
                 if (!problem) return std::nullopt;
@@ -316,8 +312,7 @@ int runFull(const Job& job, const RunOptions& options, const BlockRun& run) {
             });
         if (error) failed = Failure{kExitCallFailed, *error};
     } catch (const std::bad_alloc&) {
-        failed = Failure{kExitCallFailed, "out of memory for two blocks of " +
-                                              groupedDigits(run.blockPairs) + " distances"};
+        failed = Failure{kExitCallFailed, noRoomForBlocks(run.blockPairs)};
     }
     MPI_File_close(&file);
     const auto mine = ownFailure(failed, notices);
