@@ -30,13 +30,15 @@ inline bool comesBefore(const Neighbour& a, const Neighbour& b) {
 }
 
 // K slots per column, column c's at [c*K, (c+1)*K). While pairs are added
-// they form a heap whose first slot is the list's last neighbour (so most
-// candidates are turned away by one comparison); sortLists() puts each list
-// in order.
+// they form a heap whose first slot is the list's last neighbour, and
+// last[c] holds that neighbour's distance, so that most candidates are
+// turned away by one comparison with an array read in order; sortLists()
+// puts each list in order.
 struct NeighbourLists {
     std::uint64_t columns = 0;
     std::uint64_t k = 0;
     std::vector<Neighbour> slots;
+    std::vector<double> last;
 };
 
 NeighbourLists emptyLists(std::uint64_t columns, std::uint64_t k);
