@@ -30,20 +30,18 @@ constexpr std::array<std::pair<std::string_view, vornClassID>, 11> kParamClasses
     {"logical", vornClassLogical},
 }};
 
-std::optional<int> parseBoundedInt(std::string_view text, int low, int high) {
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc{} || ptr != end || text.empty() || value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::uint64_t> parseCount(std::string_view text) {
-    std::uint64_t value = 0;
+template <class Whole>
+std::optional<Whole> parseWhole(std::string_view text) {
+    Whole value{};
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
     if (ec != std::errc{} || ptr != end || text.empty()) return std::nullopt;
+    return value;
+}
+
+std::optional<int> parseBoundedInt(std::string_view text, int low, int high) {
+    const auto value = parseWhole<int>(text);
+    if (!value || *value < low || *value > high) return std::nullopt;
     return value;
 }
 
@@ -218,6 +216,10 @@ std::variant<RunOptions, UsageError> parseCommandLine(const std::vector<std::str
 std::optional<Preparation> preparationOf(const RunOptions& options) {
     if (options.raw || !options.code) return std::nullopt;
     return preparationForCode(*options.code);
+}
+
+std::optional<std::uint64_t> parseCount(std::string_view text) {
+    return parseWhole<std::uint64_t>(text);
 }
 
 std::optional<double> parseNumber(std::string_view text) {

@@ -63,6 +63,9 @@ std::optional<Preparation> preparationOf(const RunOptions& options);
 // A whole-string decimal number (a leading '+' allowed, "inf" and "nan" too).
 std::optional<double> parseNumber(std::string_view text);
 
+// A whole-string count: decimal digits only.
+std::optional<std::uint64_t> parseCount(std::string_view text);
+
 std::string usageText();
 
 // One line per metric code the module knows, from the module's public table.

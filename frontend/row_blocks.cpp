@@ -4,9 +4,7 @@
 
 #include "rowmetric/rowmetric.h"
 
-#include <charconv>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 
 namespace huxrun {
@@ -48,13 +46,11 @@ std::variant<RowRange, std::string> selectedRows(const RowSelection& selection, 
 std::uint64_t blockPairsSetting() {
     const char* text = std::getenv("HUX_RUN_BLOCK_PAIRS");
     if (text == nullptr) return kBlockPairs;
-    std::uint64_t pairs = 0;
-    const char* end = text + std::strlen(text);
-    const auto [ptr, ec] = std::from_chars(text, end, pairs);
-    if (ec != std::errc{} || ptr != end || pairs == 0)
+    const auto pairs = parseCount(text);
+    if (!pairs || *pairs == 0)
         throw std::runtime_error("HUX_RUN_BLOCK_PAIRS must be a whole number from 1, not '" +
                                  std::string(text) + "'");
-    return pairs;
+    return *pairs;
 }
 
 }  // namespace huxrun
