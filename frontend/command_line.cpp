@@ -302,7 +302,8 @@ whose distances are those of the full result bit for bit:
                        ties by the smaller column, NaN after all numbers.
                        Exact, not approximate: every pair is computed, and
                        the distances are the full result's. Memory: N x K
-                       entries and two blocks
+                       entries and two blocks (always block by block, so
+                       --stream changes nothing here)
   --labels FILE        with --nearest: one label per line, a line per column,
                        printed instead of the column numbers
 

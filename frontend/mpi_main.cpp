@@ -63,10 +63,11 @@ block by block through the module's pair-block entry.
 
 Also taken, as hux-run takes them: --module, --threads (per rank), --raw,
 --prepare, --stream (changes nothing: ranks always work by blocks), --help.
-A failure on any rank ends the job with that rank's message on one line,
-written by rank 0 once every rank has finished its current step, and exit
-status 1 (2 for a bad command line or input); FILE is then left as it was.
-The output is byte for byte that of hux-run on one machine.
+A rank that fails while computing tells the others, which stop before their
+next block; rank 0 then writes the failing rank's message on one line, and
+every rank exits with status 1 (2 for a bad command line or input), FILE
+left as it was. (mpirun -q keeps Open MPI's own notices off the error
+stream.) The output is byte for byte that of hux-run on one machine.
 )";
 }
 
