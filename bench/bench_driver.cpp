@@ -8,7 +8,9 @@
 #include "block_run.hpp"
 #include "result_output.hpp"
 #include "entry.hpp"
+#include "rowmetric/rowmetric.h"
 #include "parameter_size.hpp"
+#include "sweep_isa.hpp"
 #include "vorn/array_api.hpp"
 
 #include <tbb/global_control.h>
@@ -25,6 +27,7 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,8 +50,13 @@ constexpr const char* kUsage =
     "  --time-output DIR also time writing the result as hux-run --out does,\n"
     "                    as text and as binary, to a new file in DIR\n"
     "  --path NAME       time this path instead of the one the module chooses:\n"
-    "                    pairLoop, tileSweep, sharedRowSweep, denseInnerProducts\n"
-    "                    or mahalanobisSweep (to measure where one stops paying)\n"
+    "                    pairLoop, tileSweep, laneSweep, sharedRowSweep,\n"
+    "                    denseInnerProducts or mahalanobisSweep (to measure where\n"
+    "                    one stops paying); laneSweep runs the widest variant\n"
+    "                    this processor has (\"lane_isa\" in the output)\n"
+    "  --blocks PAIRS    also time the result computed in row blocks of about PAIRS\n"
+    "                    pairs through rowmetric_pairs_v1, as a streaming front end\n"
+    "                    does, and one call for row 0 alone (the per-call setup)\n"
     "  --nearest K       also time each column's K nearest as hux-run --nearest finds\n"
     "                    them (blocks through rowmetric_pairs_v1), at the most threads\n"
     "  --dump-nearest FILE  write those lists: N x K column indices (uint64, from 0),\n"
@@ -69,6 +77,7 @@ struct Options {
     bool check = false;
     bool module = false;
     bool writeBaseline = false;
+    std::uint64_t blockPairs = 0;
 };
 
 std::vector<int> parseThreadList(const std::string& text) {
@@ -127,6 +136,11 @@ Options parseOptions(int argc, char** argv) {
             o.nearest = std::stoull(next());
         } else if (arg == "--dump-nearest") {
             o.nearestDump = next();
+        } else if (arg == "--blocks") {
+            o.blockPairs = std::stoull(next());
+            if (o.blockPairs == 0) {
+                throw std::invalid_argument("--blocks needs a pair count above 0");
+            }
         } else if (arg == "--path") {
             const std::string name = next();
             o.path = rowbench::pathNamed(name);
@@ -172,7 +186,8 @@ void checkParameter(const Options& o, rowmetric::ParameterRule rule, const vornA
                     std::uint64_t nvars) {
     using rowmetric::ParameterProblem;
     const char* option = rule == rowmetric::ParameterRule::exponent ? "--exponent" : "--param";
-    switch (rowmetric::parameterProblem(rule, extra, nvars)) {
+    const rowmetric::ParameterView view = rowmetric::parameterView(extra, rule);
+    switch (rowmetric::parameterProblem(rule, view, nvars)) {
         case ParameterProblem::missing:
             throw std::invalid_argument(o.metric + " needs " + option + ": " +
                                         rowmetric::expectedParameter(rule, nvars));
@@ -180,7 +195,7 @@ void checkParameter(const Options& o, rowmetric::ParameterRule rule, const vornA
             throw std::invalid_argument(std::string(option) + " does not fit " + o.metric +
                                         ": it must be " +
                                         rowmetric::expectedParameter(rule, nvars) + "; it is " +
-                                        rowmetric::givenParameter(extra));
+                                        rowmetric::givenParameter(view));
         case ParameterProblem::badExponent:
             throw std::invalid_argument("--exponent must be a finite number above 0");
         case ParameterProblem::none:
@@ -294,6 +309,52 @@ void timeNearest(const Options& o, const vornArray* x, const vornArray* extra, i
         throw std::runtime_error(o.nearestDump + ": cannot write the neighbour lists");
 }
 
+// The whole result in row blocks of about `blockPairs` pairs (cut with the
+// public header's split), each through the block entry into one buffer, as a
+// streaming front end computes it; medians of `runs`, the block count, whether
+// the blocks give `whole` bit for bit, and one call for row 0 alone, whose
+// pairs are few and whose setup covers the whole matrix.
+void timeBlocks(const rowmetric_matrix& x, const std::string& code, const rowmetric_param& param,
+                std::uint64_t blockPairs, const double* whole, int runs) {
+    const std::uint64_t n = x.n;
+    const std::uint64_t pairs = rowmetric_row_offset(n, n);
+    const std::uint64_t parts = std::max<std::uint64_t>(1, (pairs + blockPairs - 1) / blockPairs);
+    std::vector<double> block(blockPairs + n);
+    char message[512];
+    auto call = [&](std::uint64_t i0, std::uint64_t i1) {
+        if (rowmetric_pairs_v1(&x, code.c_str(), &param, i0, i1, 0, block.data(), message,
+                               sizeof message) != ROWMETRIC_OK) {
+            throw std::runtime_error(message);
+        }
+    };
+    bool same = true;
+    std::vector<double> times;
+    for (int r = 0; r <= runs; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        for (std::uint64_t k = 0; k < parts; ++k) {
+            const std::uint64_t i0 = rowmetric_split_row(n, k, parts);
+            const std::uint64_t i1 = rowmetric_split_row(n, k + 1, parts);
+            call(i0, i1);
+            const std::uint64_t from = rowmetric_row_offset(i0, n);
+            const std::uint64_t count = rowmetric_row_offset(i1, n) - from;
+            same = same &&
+                   (r > 0 || std::memcmp(block.data(), whole + from, count * sizeof(double)) == 0);
+        }
+        if (r > 0) times.push_back(seconds(start));  // the first run warms up
+    }
+    std::vector<double> single;
+    for (int r = 0; r < runs; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        call(0, 1);
+        single.push_back(seconds(start));
+    }
+    std::printf(
+        ", \"blocks\": %llu, \"blocks_seconds\": %.6f, \"blocks_identical\": %s, "
+        "\"row0_seconds\": %.6f",
+        static_cast<unsigned long long>(parts), median(times), same ? "true" : "false",
+        median(single));
+}
+
 void printJsonNumberList(const char* name, const std::vector<std::pair<int, double>>& list) {
     std::printf("\"%s\": {", name);
     for (std::size_t k = 0; k < list.size(); ++k) {
@@ -331,17 +392,20 @@ int runBenchmark(const Options& o) {
     in.paramData = param.empty() ? nullptr : param.data();
     in.exponent = o.exponent.value_or(0.0);
     const rowbench::MetricRunner run = rowbench::makeMetricRunner(o.metric, in, o.path);
-    const rowmetric::Path path = o.path ? *o.path : rowbench::chosenPath(o.metric, in);
+    const rowmetric::Path chosen = rowbench::chosenPath(o.metric, in);
+    const rowmetric::Path path = o.path ? *o.path : chosen;
     const std::uint64_t pairs = data.n < 2 ? 0 : data.n * (data.n - 1) / 2;
     const int maxThreads = *std::max_element(o.threads.begin(), o.threads.end());
 
     std::printf(
         "{\"metric\": \"%s\", \"m\": %llu, \"n\": %llu, \"stored\": %llu, \"pairs\": %llu, "
-        "\"path\": \"%s\"",
+        "\"path\": \"%s\", \"chosen_path\": \"%s\", \"lane_isa\": \"%s\"",
         o.metric.c_str(), static_cast<unsigned long long>(data.m),
         static_cast<unsigned long long>(data.n),
         static_cast<unsigned long long>(vornhost::elementCount(x.get())),
-        static_cast<unsigned long long>(pairs), rowmetric::pathName(path));
+        static_cast<unsigned long long>(pairs), rowmetric::pathName(path),
+        rowmetric::pathName(chosen),
+        rowmetric::isaName(rowmetric::widestIsa(rowmetric::cpuFeatures())));
 
     if (o.check) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
@@ -404,6 +468,20 @@ int runBenchmark(const Options& o) {
     if (o.nearest) {
         tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
         timeNearest(o, x.get(), extra.get(), o.runs);
+    }
+
+    if (o.blockPairs != 0) {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
+        const vornhost::ArrayPtr result = createResult(pairs);
+        if (pairs != 0) run(resultData(result), Engine::fast);
+        const rowmetric_matrix mx{data.m, data.n, in.values, in.rowIndex, in.colStart};
+        rowmetric_param p{nullptr, 0, 0};
+        if (rule == rowmetric::ParameterRule::exponent && o.exponent) {
+            p = {&*o.exponent, 1, 1};
+        } else if (!param.empty()) {
+            p = {param.data(), 1, param.size()};
+        }
+        timeBlocks(mx, o.metric, p, o.blockPairs, resultData(result), o.runs);
     }
 
     if (o.module) {

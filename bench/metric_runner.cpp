@@ -10,9 +10,6 @@ namespace {
 
 namespace rm = rowmetric;
 
-constexpr const char* kPathNames[rm::kPathCount] = {"pairLoop", "tileSweep", "sharedRowSweep",
-                                                    "denseInnerProducts", "mahalanobisSweep"};
-
 const rm::CodeEntry& codeEntry(const std::string& code) {
     const rm::CodeEntry* entry = rm::findCode(code);
     if (entry == nullptr) {
@@ -33,8 +30,9 @@ MetricRunner makeMetricRunner(const std::string& code, const rm::PairInputs& in,
     if (forced && !rm::mayServe(kind, *forced)) {
         throw std::invalid_argument(code + " cannot take the path " + rm::pathName(*forced));
     }
-    if (forced == rm::Path::denseInnerProducts && !rm::fullyStored(shapeOf(in))) {
-        throw std::invalid_argument("denseInnerProducts needs a fully stored matrix");
+    if (forced && !rm::pathCanRun(*forced, shapeOf(in))) {
+        throw std::invalid_argument(std::string(rm::pathName(*forced)) +
+                                    " cannot run on this matrix");
     }
     MetricRunner runner;
     rm::withBody(kind, in, [&](const auto& body) {

@@ -92,6 +92,12 @@ TARGETS = [
     ("5. seu/mah on W5 >= 10x SciPy pdist (dense)", [("W5", "seu"), ("W5", "mah")],
      ["scipy-seuclidean", "scipy-mahalanobis"], 10.0),
 ]
+# The union folds, timed on the text-like workloads with the lane sweep and
+# the tile sweep forced in turn, at LANE_THREADS threads, next to the path
+# the module chooses.
+LANE_CODES = ["euc", "sqe", "cit", "che", "min"]
+LANE_THREADS = 2
+
 # The growth series' thread count, and its cap on timed runs per point: its
 # largest point takes about 16 times W6's time per run.
 GROWTH_THREADS = 2
@@ -182,7 +188,7 @@ def main():
     env = peer_environment()
     selected = parse_only(parser, args.only) if args.only else None
     work = tempfile.mkdtemp(prefix="rowmetric-bench-")
-    ours, growth, peers, skipped, scaling = {}, {}, {}, [], {}
+    ours, growth, peers, skipped, lanes, scaling = {}, {}, {}, [], {}, {}
     try:
         names = {w for w, _ in selected} if selected else None
         for w in workloads.make_workloads(names):
@@ -224,6 +230,13 @@ def main():
                     scaling["mpi"] = run_mpi(args.driver, w, work)
                 if key == OUTPUT_TIMED:
                     ours[key]["dd_seconds"] = time_dd(work, ours[key]["binary_bytes"], args.runs)
+                if w.name in TEXT_WORKLOADS and code in LANE_CODES:
+                    print(f"{w.name} {code}: lane sweep and tile sweep ...", file=sys.stderr,
+                          flush=True)
+                    forced = [args.driver] + inputs + ["--runs", str(args.runs), "--threads",
+                                                       str(LANE_THREADS), "--path"]
+                    lanes[key] = {"tile": run_json(forced + ["tileSweep"]),
+                                  "lane": run_json(forced + ["laneSweep", "--check"])}
                 if not want_dump:
                     continue
                 data_file = inputs[1]
@@ -252,12 +265,13 @@ def main():
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    report = format_report(ours, growth, peers, skipped, scaling, blas_description(),
+    report = format_report(ours, growth, lanes, peers, skipped, scaling, blas_description(),
                            time.time() - started)
     print(report)
     if args.readme:
         update_readme(args.readme, report)
     failed = [k for k, v in {**ours, **growth}.items() if not v.get("bit_identical", False)]
+    failed += [k for k, v in lanes.items() if not v["lane"].get("bit_identical", False)]
     unmatched = sorted(selected - set(ours) - set(growth) - SCALING_ITEMS) if selected else []
     if unmatched:
         print(f"run_bench.py: --only: not a metric timed on its workload: "
@@ -433,20 +447,39 @@ def format_growth(growth):
     return lines
 
 
-def format_report(ours, growth, peers, skipped, scaling, blas, elapsed):
+def format_lanes(lanes):
+    """The lane sweep against the tile sweep, both forced, per workload and
+    union fold, with the path the module chooses on this processor."""
+    variant = next(iter(lanes.values()))["lane"]["lane_isa"]
+    lines = [f"Lane sweep against tile sweep ({LANE_THREADS} threads, medians, with the "
+             f"allocation; lane variant run: {variant}):", "",
+             "| workload | metric | path chosen | tile sweep (s) | lane sweep (s) | "
+             "tile / lane | lane bit-identical |",
+             "|---|---|---|---:|---:|---:|---|"]
+    for (w, code), r in lanes.items():
+        tile = r["tile"]["fast_seconds"][str(LANE_THREADS)]
+        lane = r["lane"]["fast_seconds"][str(LANE_THREADS)]
+        chosen = r["lane"]["chosen_path"]
+        lines.append(f"| {w} | {code} | {chosen} | {tile:.3f} | {lane:.3f} | "
+                     f"{tile / lane:.2f} | {'yes' if r['lane']['bit_identical'] else 'NO'} |")
+    return lines
+
+
+def format_report(ours, growth, lanes, peers, skipped, scaling, blas, elapsed):
     lines = []
     lines.append("Module (fast paths through runPairs; times include allocating the result "
                  "through the host; medians):")
     lines.append("")
-    lines.append("| workload | metric | pairs | 2 threads (s) | 1 thread (s) | 1->2 speed-up "
-                 "(compute only) | Mpairs/s | peak MB | plain walk 2T (s) | plain/fast | "
+    lines.append("| workload | metric | path | pairs | 2 threads (s) | 1 thread (s) | 1->2 "
+                 "speed-up (compute only) | Mpairs/s | peak MB | plain walk 2T (s) | plain/fast | "
                  "bit-identical |")
-    lines.append("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---|")
+    lines.append("|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---|")
     for (w, code), r in ours.items():
         t2, t1 = r["fast_seconds"]["2"], r["fast_seconds"]["1"]
         c2, c1 = r["compute_seconds"]["2"], r["compute_seconds"]["1"]
         lines.append(
-            f"| {w} | {code} | {r['pairs']:,} | {t2:.3f} | {t1:.3f} | {t1 / t2:.2f} ({c1 / c2:.2f}) | "
+            f"| {w} | {code} | {r['path']} | {r['pairs']:,} | {t2:.3f} | {t1:.3f} | "
+            f"{t1 / t2:.2f} ({c1 / c2:.2f}) | "
             f"{r['pairs'] / t2 / 1e6:.0f} | {mb(r['peak_bytes'])} | {r['plain_seconds']:.2f} | "
             f"{r['plain_seconds'] / t2:.1f} | {'yes' if r['bit_identical'] else 'NO'} |")
     w4 = ours.get(("W4", "euc"))
@@ -467,6 +500,9 @@ def format_report(ours, growth, peers, skipped, scaling, blas, elapsed):
                      f"writing as many bytes to the same file system {dd:.3f} s = "
                      f"{binary / dd:.2f}x; text {written['text_bytes'] / 1e6:.0f} MB in "
                      f"{text:.3f} s ({written['text_bytes'] / text / 1e6:.0f} MB/s).")
+    if lanes:
+        lines.append("")
+        lines.extend(format_lanes(lanes))
     if growth:
         lines.append("")
         lines.extend(format_growth(growth))

@@ -1,15 +1,12 @@
 #include "distfun.hpp"
 
+#include "call_checks.hpp"
+#include "compute_pairs.hpp"
 #include "errors.hpp"
-#include "metric_bodies.hpp"
-#include "metric_registry.hpp"
 #include "pair_count.hpp"
-#include "parameter_size.hpp"
-#include "run_pairs.hpp"
 
 #include <cstdint>
-#include <optional>
-#include <string>
+#include <variant>
 
 namespace rowmetric {
 
@@ -26,23 +23,6 @@ CodeBuffer readCode(const vornArray* codeArg) {
     return code;
 }
 
-// The third argument when it is present and not empty, else null.
-const vornArray* presentParameter(int inputCount, const vornArray** inputs) {
-    if (inputCount <= 2 || api::vornIsEmpty(inputs[2])) {
-        return nullptr;
-    }
-    return inputs[2];
-}
-
-// "euc, sqe, ..., mah": the codes for the unknown-metric message.
-std::string codeList() {
-    std::string list;
-    for (const CodeEntry& entry : kCodes) {
-        list += (list.empty() ? "" : ", ") + std::string(entry.code);
-    }
-    return list;
-}
-
 }  // namespace
 
 void distfun(int, vornArray** outputs, int inputCount, const vornArray** inputs) {
@@ -54,47 +34,35 @@ void distfun(int, vornArray** outputs, int inputCount, const vornArray** inputs)
     in.n = api::vornGetN(x);
     in.nvars = vornGetM(x);
 
-    const CodeEntry* code = findCode(readCode(inputs[1]));
+    CallFacts call;
+    call.code = findCode(readCode(inputs[1]));
+    call.n = in.n;
+    call.nvars = in.nvars;
+    call.rowEnd = in.n;
     const ParameterRule rule =
-        code != nullptr ? bodyEntry(code->body).parameter : ParameterRule::none;
+        call.code != nullptr ? bodyEntry(call.code->body).parameter : ParameterRule::none;
 
     // The exponent of "min" may be of any class; every other code's parameter
     // must share X's class, whether or not the code reads it.
-    const vornArray* param = presentParameter(inputCount, inputs);
-    if (param != nullptr && rule == ParameterRule::exponent) {
-        in.exponent = api::vornGetScalar(param);
-    } else if (param != nullptr) {
+    const vornArray* param = inputCount > 2 ? inputs[2] : nullptr;
+    call.param = parameterView(param, rule);
+    if (call.param.present && rule == ParameterRule::exponent) {
+        in.exponent = call.param.scalar;
+    } else if (call.param.present) {
         if (vornGetClassID(param) != vornGetClassID(x)) {
             errors::raise(errors::MixedInputTypes{});
         }
         in.paramData = static_cast<const double*>(vornGetRealData(param));
     }
 
-    const std::optional<std::uint64_t> pairs = boundedPairCount(in.n);
-    if (!pairs) {
-        errors::raise(errors::OutputTooLarge{});
-    }
-    if (code == nullptr) {
-        errors::raise(errors::UnknownMetric{codeList()});
-    }
-    switch (parameterProblem(rule, param, in.nvars)) {
-        case ParameterProblem::missing:
-            errors::raise(errors::MissingParameter{});
-        case ParameterProblem::wrongSize:
-            errors::raise(
-                errors::BadParameterSize{expectedParameter(rule, in.nvars), givenParameter(param)});
-        case ParameterProblem::badExponent:
-            errors::raise(errors::BadExponent{});
-        case ParameterProblem::none:
-            break;
+    if (const std::optional<CallProblem> problem = callProblem(call)) {
+        std::visit([](const auto& id) { errors::raise(id); }, *problem);
     }
 
-    outputs[0] = api::vornCreateNumericMatrix(1, *pairs, vornGetClassID(x), vornReal);
-    if (in.n == 0) {
-        return;
-    }
+    outputs[0] =
+        api::vornCreateNumericMatrix(1, *boundedPairCount(in.n), vornGetClassID(x), vornReal);
     in.out = static_cast<double*>(vornGetRealData(outputs[0]));
-    withBody(code->body, in, [](const auto& body) { runPairs(body); });
+    computePairs(call.code->body, in);
 }
 
 }  // namespace rowmetric

@@ -22,6 +22,7 @@ using MissingParameterError = ErrorOf<MissingParameter>;
 using BadExponentError = ErrorOf<BadExponent>;
 using BadParameterSizeError = ErrorOf<BadParameterSize>;
 using UnknownMetricError = ErrorOf<UnknownMetric>;
+using BadRowRangeError = ErrorOf<BadRowRange>;
 
 // Reports the error to the host; if the host returns, throws ErrorOf<K>.
 // Each is its own out-of-line function so check sites stay small.
@@ -34,5 +35,6 @@ using UnknownMetricError = ErrorOf<UnknownMetric>;
 [[noreturn]] void raise(const BadExponent& id);
 [[noreturn]] void raise(const BadParameterSize& id);
 [[noreturn]] void raise(const UnknownMetric& id);
+[[noreturn]] void raise(const BadRowRange& id);
 
 }  // namespace qualbox::pdisthux

@@ -4,6 +4,7 @@
 
 #include "path_thresholds.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -20,6 +21,7 @@ struct MatrixShape {
     // grows as a few rows fill up. Measured only where the row index is
     // affordable; 0 otherwise.
     long double sameRowPairs = 0;
+    std::uint64_t longestColumn = 0;  // the most entries one column stores
 };
 
 // Whether the fast paths may build a row index: its columns are 32-bit, and
@@ -46,6 +48,9 @@ inline MatrixShape measureMatrix(const std::uint64_t* rowIndex, const std::uint6
     MatrixShape shape;
     shape.n = n;
     shape.stored = colStart[n] - colStart[0];
+    for (std::uint64_t c = 0; c < n; ++c) {
+        shape.longestColumn = std::max(shape.longestColumn, colStart[c + 1] - colStart[c]);
+    }
     for (std::uint64_t p = colStart[0]; p < colStart[n]; ++p) {
         if (rowIndex[p] >= shape.rows) {
             shape.rows = rowIndex[p] + 1;
@@ -62,6 +67,22 @@ inline MatrixShape measureMatrix(const std::uint64_t* rowIndex, const std::uint6
         const long double c = static_cast<long double>(count);
         shape.sameRowPairs += c * (c - 1) / 2;
     }
+    return shape;
+}
+
+// The shape the paths work with when they compute a slice from row `first`
+// on, that is, the first rows of the columns from `first` on (see withBody):
+// their count and stored entries, and the whole matrix's row range and
+// longest column (upper bounds that a fully stored matrix keeps exactly). The
+// path itself is chosen from the whole matrix's shape, so sameRowPairs is not
+// measured again.
+inline MatrixShape columnsFrom(const MatrixShape& whole, const std::uint64_t* colStart,
+                               std::uint64_t first) {
+    MatrixShape shape;
+    shape.n = whole.n - first;
+    shape.rows = whole.rows;
+    shape.stored = colStart[whole.n] - colStart[first];
+    shape.longestColumn = whole.longestColumn;
     return shape;
 }
 

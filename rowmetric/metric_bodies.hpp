@@ -1,5 +1,6 @@
 // The ten metric bodies: instances of one template, each filling observation
-// i's block of the condensed output with one kernel call per pair.
+// i's block of the condensed output with one kernel call per pair, for all
+// rows or a slice of them.
 #pragma once
 
 #include "kernels.hpp"
@@ -8,6 +9,7 @@
 #include "pair_loop.hpp"
 
 #include <cstdint>
+#include <optional>
 
 namespace rowmetric {
 
@@ -110,9 +112,11 @@ struct MahCall {
 };
 
 // A body's parameter record: N, out, values, rowIndex, colStart, then the
-// extras of its call. Calling it with i writes the pairs (i, i+1) .. (i, n-1)
-// to their contiguous block in ascending j; the smaller index is always the
-// kernel's first column.
+// extras of its call, then how many rows it computes. It computes the pairs
+// (i, j), i < rowLimit, j > i: the first pairs of the condensed order, which
+// `out` holds from its start. Calling it with i writes the pairs (i, i+1) ..
+// (i, n-1) to their contiguous block in ascending j; the smaller index is
+// always the kernel's first column.
 template <class Call>
 struct MetricBody {
     std::uint64_t n;
@@ -121,6 +125,7 @@ struct MetricBody {
     const std::uint64_t* rowIndex;
     const std::uint64_t* colStart;
     Call call;
+    std::uint64_t rowLimit = n;  // all rows unless a slice asks for fewer
 
     Columns columns() const { return {values, rowIndex, colStart}; }
     double distance(std::uint64_t i, std::uint64_t j) const { return call(columns(), i, j); }
@@ -143,24 +148,42 @@ using JacBody = MetricBody<JacCall>;
 using CheBody = MetricBody<CheCall>;
 using MahBody = MetricBody<MahCall>;
 
+// The rows i whose pairs (i, j > i) are computed: i in [begin, end).
+struct RowRange {
+    std::uint64_t begin;
+    std::uint64_t end;
+};
+
 // Everything a body's record is filled from.
 struct PairInputs {
     std::uint64_t n = 0;
-    double* out = nullptr;
+    double* out = nullptr;  // the pairs of `rows`, from its start
     const double* values = nullptr;
     const std::uint64_t* rowIndex = nullptr;
     const std::uint64_t* colStart = nullptr;
     double exponent = 0.0;              // "min"
     const double* paramData = nullptr;  // "seu" weights, "mah" inverse factor
     std::uint64_t nvars = 0;            // "ham", "mah"
+    std::optional<RowRange> rows;       // all of [0, n) when absent
 };
 
+inline RowRange rowsOf(const PairInputs& in) { return in.rows.value_or(RowRange{0, in.n}); }
+
 // Calls f with the body of `kind`, its record filled from `in`: the one place
-// a body is chosen by its kind.
+// a body is chosen by its kind. The rows [i0, i1) become the first i1 - i0
+// rows of the columns from i0 on, whose pairs come first in their condensed
+// order: row i0 + k's pairs start blockStart(i0 + k, n) - blockStart(i0, n)
+// = blockStart(k, n - i0) after row i0's. So every path computes a slice as
+// it computes the first rows of a matrix, and writes it where `out` starts.
 template <class F>
 void withBody(BodyKind kind, const PairInputs& in, F&& f) {
-    const auto body = [&in](auto call) {
-        return MetricBody<decltype(call)>{in.n, in.out, in.values, in.rowIndex, in.colStart, call};
+    const RowRange rows = rowsOf(in);
+    const std::uint64_t n = in.n - rows.begin;
+    const std::uint64_t* colStart = in.colStart + rows.begin;
+    const auto body = [&in, rows, n, colStart](auto call) {
+        MetricBody<decltype(call)> b{n, in.out, in.values, in.rowIndex, colStart, call};
+        b.rowLimit = rows.end - rows.begin;
+        return b;
     };
     switch (kind) {
         case BodyKind::euc:

@@ -1,6 +1,8 @@
-// The metric codes the module answers to and the ten bodies they select: the
-// one table of codes, parameter rules, fast paths and one-line descriptions.
+// The ten bodies the metric codes select: each code's body, and each body's
+// parameter rule and fast paths. The codes themselves are in rowmetric.h.
 #pragma once
+
+#include "rowmetric/rowmetric.h"
 
 #include <array>
 #include <cstddef>
@@ -22,8 +24,15 @@ enum class ParameterRule {
 
 // The ways to compute all pairs. Every fast path gives the plain pair loop's
 // bits; choosePath picks the one that runs.
-enum class Path { pairLoop, tileSweep, sharedRowSweep, denseInnerProducts, mahalanobisSweep };
-inline constexpr std::size_t kPathCount = static_cast<std::size_t>(Path::mahalanobisSweep) + 1;
+enum class Path {
+    pairLoop,
+    tileSweep,
+    sharedRowSweep,
+    denseInnerProducts,
+    mahalanobisSweep,
+    laneSweep,
+};
+inline constexpr std::size_t kPathCount = static_cast<std::size_t>(Path::laneSweep) + 1;
 
 constexpr const char* pathName(Path path) {
     switch (path) {
@@ -37,6 +46,8 @@ constexpr const char* pathName(Path path) {
             return "denseInnerProducts";
         case Path::mahalanobisSweep:
             return "mahalanobisSweep";
+        case Path::laneSweep:
+            return "laneSweep";
     }
     return "?";
 }
@@ -47,46 +58,55 @@ struct BodyEntry {
     std::array<Path, 2> fastPaths;  // tried in this order; pairLoop fills an unused slot
 };
 
+// One metric code of rowmetric_codes with the body it selects.
 struct CodeEntry {
-    char code[4];  // three letters and the NUL, compared as one four-byte block
-    BodyKind body;
+    const char* code;     // three letters and the NUL, compared as one four-byte block
     const char* summary;  // what the code computes, one line
+    BodyKind body;
 };
 
 namespace detail {
-constexpr std::array<Path, 2> kTiles{Path::tileSweep, Path::pairLoop};
+// The folds over the union of two columns' rows: the lane sweep where it
+// pays, else the tile sweep.
+constexpr std::array<Path, 2> kUnionFolds{Path::laneSweep, Path::tileSweep};
 constexpr std::array<Path, 2> kSharedRows{Path::sharedRowSweep, Path::pairLoop};
 }  // namespace detail
 
 // In BodyKind order.
 inline constexpr BodyEntry kBodies[] = {
-    {BodyKind::euc, ParameterRule::none, detail::kTiles},
-    {BodyKind::sqe, ParameterRule::none, detail::kTiles},
-    {BodyKind::seu, ParameterRule::weights, detail::kTiles},
-    {BodyKind::cit, ParameterRule::none, detail::kTiles},
-    {BodyKind::min, ParameterRule::exponent, detail::kTiles},
+    {BodyKind::euc, ParameterRule::none, detail::kUnionFolds},
+    {BodyKind::sqe, ParameterRule::none, detail::kUnionFolds},
+    {BodyKind::seu, ParameterRule::weights, detail::kUnionFolds},
+    {BodyKind::cit, ParameterRule::none, detail::kUnionFolds},
+    {BodyKind::min, ParameterRule::exponent, detail::kUnionFolds},
     {BodyKind::dot, ParameterRule::none, {Path::denseInnerProducts, Path::sharedRowSweep}},
     {BodyKind::ham, ParameterRule::none, detail::kSharedRows},
     {BodyKind::jac, ParameterRule::none, detail::kSharedRows},
-    {BodyKind::che, ParameterRule::none, detail::kTiles},
+    {BodyKind::che, ParameterRule::none, detail::kUnionFolds},
     {BodyKind::mah, ParameterRule::factor, {Path::mahalanobisSweep, Path::pairLoop}},
 };
 
-// In the order the code buffer is compared with them.
-inline constexpr CodeEntry kCodes[] = {
-    {"euc", BodyKind::euc, "Euclidean: sqrt(sum (x-y)^2)"},
-    {"sqe", BodyKind::sqe, "squared Euclidean: sum (x-y)^2"},
-    {"seu", BodyKind::seu, "standardized Euclidean: sqrt(sum w*(x-y)^2), PARAM the M weights w"},
-    {"cit", BodyKind::cit, "city block: sum |x-y|"},
-    {"min", BodyKind::min, "Minkowski: (sum |x-y|^p)^(1/p), PARAM the exponent p"},
-    {"cos", BodyKind::dot, "cosine: 1 - x.y, for columns scaled to unit length"},
-    {"cor", BodyKind::dot, "correlation: 1 - x.y, for centred unit-length columns"},
-    {"spe", BodyKind::dot, "rank correlation: 1 - x.y, for ranked, centred unit-length columns"},
-    {"ham", BodyKind::ham, "Hamming: (rows whose values differ) / M"},
-    {"jac", BodyKind::jac, "Jaccard: (rows whose values differ) / (rows stored in x or y)"},
-    {"che", BodyKind::che, "Chebychev: max |x-y|"},
-    {"mah", BodyKind::mah, "Mahalanobis: sqrt(d'*U*U'*d), d = x-y, PARAM the M x M factor U"},
+// The body of each code of rowmetric_codes, in the same order: the codes and
+// their summaries live in the public header alone.
+inline constexpr BodyKind kCodeBodies[] = {
+    BodyKind::euc, BodyKind::sqe, BodyKind::seu, BodyKind::cit, BodyKind::min, BodyKind::dot,
+    BodyKind::dot, BodyKind::dot, BodyKind::ham, BodyKind::jac, BodyKind::che, BodyKind::mah,
 };
+static_assert(std::size(kCodeBodies) == ROWMETRIC_CODE_COUNT,
+              "every code of rowmetric_codes needs its body, and no more");
+
+namespace detail {
+inline std::array<CodeEntry, ROWMETRIC_CODE_COUNT> joinCodeBodies() {
+    std::array<CodeEntry, ROWMETRIC_CODE_COUNT> codes{};
+    for (std::size_t k = 0; k < codes.size(); ++k) {
+        codes[k] = {rowmetric_codes[k].code, rowmetric_codes[k].summary, kCodeBodies[k]};
+    }
+    return codes;
+}
+}  // namespace detail
+
+// In the order the code buffer is compared with them.
+inline const std::array<CodeEntry, ROWMETRIC_CODE_COUNT> kCodes = detail::joinCodeBodies();
 
 constexpr const BodyEntry& bodyEntry(BodyKind kind) {
     return kBodies[static_cast<std::size_t>(kind)];
@@ -111,13 +131,18 @@ constexpr bool mayServe(BodyKind kind, Path path) {
     return path == Path::pairLoop;
 }
 
+// Whether the rule reads the third argument's data (weights or a matrix).
+constexpr bool readsParameterData(ParameterRule rule) {
+    return rule == ParameterRule::weights || rule == ParameterRule::factor;
+}
+
 // The buffer vornGetString fills: up to three characters and a NUL.
 using CodeBuffer = std::array<char, 4>;
 
 // The first code equal to all four bytes of the buffer, or null.
 inline const CodeEntry* findCode(const CodeBuffer& buffer) {
     for (const CodeEntry& entry : kCodes) {
-        if (std::memcmp(buffer.data(), entry.code, sizeof entry.code) == 0) {
+        if (std::memcmp(buffer.data(), entry.code, buffer.size()) == 0) {
             return &entry;
         }
     }

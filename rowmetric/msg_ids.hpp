@@ -12,7 +12,7 @@ namespace qualbox::pdisthux {
 inline constexpr const char* kCatalog = "qualbox:pdisthux";
 
 // Each default-constructs to an empty argument list, the catalog and its own
-// key. Only the last two below also take arguments, which the host's text
+// key. Only the last three below also take arguments, which the host's text
 // shows after its sentence.
 struct MixedInputTypes : resource_core::BaseMsgID {
     MixedInputTypes() : BaseMsgID(kCatalog, "MixedInputTypes") {}
@@ -57,6 +57,14 @@ struct UnknownMetric : resource_core::BaseMsgID {
     UnknownMetric() : BaseMsgID(kCatalog, "UnknownMetric") {}
     explicit UnknownMetric(std::string codes)
         : BaseMsgID(kCatalog, "UnknownMetric", {std::move(codes)}) {}
+};
+
+// A row range [i0, i1) of the pair-block entry that is not i0 <= i1 <= N; the
+// arguments are i0, i1 and N.
+struct BadRowRange : resource_core::BaseMsgID {
+    BadRowRange() : BaseMsgID(kCatalog, "BadRowRange") {}
+    BadRowRange(std::string first, std::string end, std::string n)
+        : BaseMsgID(kCatalog, "BadRowRange", {std::move(first), std::move(end), std::move(n)}) {}
 };
 
 }  // namespace qualbox::pdisthux

@@ -4,10 +4,24 @@ namespace rowmetric {
 
 using matrix::detail::noninlined::vorn_array_api::vornGetN;
 using matrix::detail::noninlined::vorn_array_api::vornGetScalar;
+using matrix::detail::noninlined::vorn_array_api::vornIsEmpty;
 
 namespace {
 
-// a * b, or the largest 64-bit value when the product would not fit.
+std::uint64_t shapeElementCount(const ParameterView& param) {
+    return saturatingProduct(param.rows, param.cols);
+}
+
+// Elements of the parameter readable as a dense column-major block through
+// its data: rows*cols when every element is stored, else 0 (a sparse
+// array's data hold just its stored entries).
+std::uint64_t denseElementCount(const ParameterView& param) {
+    const std::uint64_t elements = shapeElementCount(param);
+    return param.stored == elements ? elements : 0;
+}
+
+}  // namespace
+
 std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
     if (a != 0 && b > UINT64_MAX / a) {
         return UINT64_MAX;
@@ -15,26 +29,24 @@ std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
     return a * b;
 }
 
-std::uint64_t shapeElementCount(const vornArray* param) {
-    return saturatingProduct(vornGetM(param), vornGetN(param));
+ParameterView parameterView(const vornArray* param, ParameterRule rule) {
+    ParameterView view;
+    if (param == nullptr || vornIsEmpty(param)) {
+        return view;
+    }
+    view.present = true;
+    view.sparse = vornIsSparse(param);
+    view.rows = vornGetM(param);
+    view.cols = vornGetN(param);
+    view.stored = view.sparse ? vornGetColumnStarts(param)[view.cols]
+                              : saturatingProduct(view.rows, view.cols);
+    if (rule == ParameterRule::exponent) {
+        view.scalar = vornGetScalar(param);
+    }
+    return view;
 }
 
-std::uint64_t storedCount(const vornArray* param) {
-    return vornIsSparse(param) ? vornGetColumnStarts(param)[vornGetN(param)]
-                               : shapeElementCount(param);
-}
-
-// Elements of the parameter readable as a dense column-major block through
-// its real data: m*n for a dense array; for a sparse one m*n only when every
-// element is stored, else 0 (its data hold just the stored entries).
-std::uint64_t denseElementCount(const vornArray* param) {
-    const std::uint64_t elements = shapeElementCount(param);
-    return storedCount(param) == elements ? elements : 0;
-}
-
-}  // namespace
-
-bool parameterSizeFits(ParameterRule rule, const vornArray* param, std::uint64_t nvars) {
+bool parameterSizeFits(ParameterRule rule, const ParameterView& param, std::uint64_t nvars) {
     switch (rule) {
         case ParameterRule::weights:
             return denseElementCount(param) == nvars;
@@ -48,17 +60,18 @@ bool parameterSizeFits(ParameterRule rule, const vornArray* param, std::uint64_t
     return true;
 }
 
-ParameterProblem parameterProblem(ParameterRule rule, const vornArray* param, std::uint64_t nvars) {
+ParameterProblem parameterProblem(ParameterRule rule, const ParameterView& param,
+                                  std::uint64_t nvars) {
     if (rule == ParameterRule::none) {
         return ParameterProblem::none;
     }
-    if (param == nullptr) {
+    if (!param.present) {
         return ParameterProblem::missing;
     }
     if (!parameterSizeFits(rule, param, nvars)) {
         return ParameterProblem::wrongSize;
     }
-    if (rule == ParameterRule::exponent && !exponentUsable(vornGetScalar(param))) {
+    if (rule == ParameterRule::exponent && !exponentUsable(param.scalar)) {
         return ParameterProblem::badExponent;
     }
     return ParameterProblem::none;
@@ -80,14 +93,13 @@ std::string expectedParameter(ParameterRule rule, std::uint64_t nvars) {
     return "nothing";
 }
 
-std::string givenParameter(const vornArray* param) {
-    const std::string shape =
-        std::to_string(vornGetM(param)) + " x " + std::to_string(vornGetN(param));
-    if (!vornIsSparse(param)) {
+std::string givenParameter(const ParameterView& param) {
+    const std::string shape = std::to_string(param.rows) + " x " + std::to_string(param.cols);
+    if (!param.sparse) {
         return "a " + shape + " array";
     }
-    return "a " + shape + " sparse array storing " + std::to_string(storedCount(param)) +
-           " of its " + std::to_string(shapeElementCount(param)) + " elements";
+    return "a " + shape + " sparse array storing " + std::to_string(param.stored) + " of its " +
+           std::to_string(shapeElementCount(param)) + " elements";
 }
 
 }  // namespace rowmetric

@@ -42,4 +42,26 @@ inline constexpr long double kSharedRowStepShare = 2.5;
 // thread: 2048 variables (copied) 0.094 s, 2049 (in place) 0.97 s.
 inline constexpr std::uint64_t kMaxTransposedVars = 2048;
 
+// The lane sweep folds each tile's union row with one add of eight doubles,
+// which pays only where that is one register: with AVX-512F. Measured on a
+// 2-core AMD EPYC of family 0x1A (Zen 5, AVX-512F/DQ/BW/VL), 2 threads, with
+// the host's allocation, a 4 x 2 lane-sweep prototype against the tile sweep:
+//   W1 euc (5000 columns of 100 entries, 20000 rows drawn evenly):
+//     0.446 s against 0.751 s (1.68x)
+//   W6 euc (6000 columns of 140 entries, 7000 rows drawn by a Zipf law):
+//     0.988 s against 2.778 s (2.81x)
+// On a 2-core AMD EPYC of family 0x19 (Zen 3, AVX2 only) that prototype was
+// slower than the tile sweep (W1 euc 1.47 s against 0.96 s), and so is this
+// lane sweep's AVX2 variant, whose 8-double vectors GCC keeps on the stack
+// (2 threads, a loaded machine: W1 euc 3.84 s against 0.86 s, W6 euc 21.1 s
+// against 4.4 s, W6 cit 31.7 s against 8.2 s); there the tile sweep stays. With AVX-512F the lane sweep is taken on the measured
+// ground only: at least kLaneMinColumns columns of at least
+// kLaneMinEntriesPerColumn entries on average. Each group of 32 columns i
+// also fills a table of 8 counts per row; with at most one row per
+// kLaneEntriesPerRow stored entries that table costs under a tenth of the
+// group's adds, whose count grows with the columns times their entries.
+inline constexpr std::uint64_t kLaneMinColumns = 2000;
+inline constexpr std::uint64_t kLaneMinEntriesPerColumn = 100;
+inline constexpr std::uint64_t kLaneEntriesPerRow = 8;
+
 }  // namespace rowmetric

@@ -23,5 +23,6 @@ void raise(const MissingParameter& id) { raiseKey(id); }
 void raise(const BadExponent& id) { raiseKey(id); }
 void raise(const BadParameterSize& id) { raiseKey(id); }
 void raise(const UnknownMetric& id) { raiseKey(id); }
+void raise(const BadRowRange& id) { raiseKey(id); }
 
 }  // namespace qualbox::pdisthux

@@ -50,7 +50,7 @@ void runSharedRowSweep(const Body& body, const MatrixShape& shape) {
     const std::uint64_t* colStart = body.colStart;
     const RowIndex index = buildRowIndex(body.values, body.rowIndex, colStart, shape);
     tbb::enumerable_thread_specific<std::vector<Acc>> scratch([n] { return std::vector<Acc>(n); });
-    parallelForEach(n, [&](std::uint64_t i) {
+    parallelForEach(body.rowLimit, [&](std::uint64_t i) {
         Acc* acc = scratch.local().data();
         std::fill(acc + i + 1, acc + n, Acc{});
         detail::forEachSharedRow(

@@ -59,8 +59,8 @@ ROWMETRIC_ISA_CLONES void denseTile(const Policy& policy, const double* const* a
 
 }  // namespace detail
 
-// Every pair of a fully stored matrix, where every row is shared. A NaN
-// distance is recomputed by the body's kernel.
+// The pairs of the body's rows in a fully stored matrix, where every row is
+// shared. A NaN distance is recomputed by the body's kernel.
 template <class Body>
 void runDenseInnerProducts(const Body& body, const MatrixShape& shape) {
     countPathRun(Path::denseInnerProducts);
@@ -68,11 +68,11 @@ void runDenseInnerProducts(const Body& body, const MatrixShape& shape) {
     const std::uint64_t n = shape.n;
     const std::uint64_t rows = shape.rows;
     const std::vector<double> panels = detail::buildPanels(body.values, body.colStart, shape);
-    const std::uint64_t blocks = (n + detail::kDenseBlock - 1) / detail::kDenseBlock;
+    const std::uint64_t blocks = (body.rowLimit + detail::kDenseBlock - 1) / detail::kDenseBlock;
 
     parallelForEach(blocks, [&](std::uint64_t blk) {
         const std::uint64_t i0 = blk * detail::kDenseBlock;
-        const std::uint64_t lanes = std::min(detail::kDenseBlock, n - i0);
+        const std::uint64_t lanes = std::min(detail::kDenseBlock, body.rowLimit - i0);
         // A block short of columns repeats its last one; those sums are
         // computed and never stored.
         const double* a[detail::kDenseBlock];

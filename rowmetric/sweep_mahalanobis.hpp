@@ -161,7 +161,7 @@ ROWMETRIC_ISA_CLONES void fillMahalanobisBlock(const Body& body, const UpperFact
 
 }  // namespace detail
 
-// The body's invFactor is the nvars-by-nvars U in column-major order (upper
+// The pairs of the body's rows. Its invFactor is the nvars-by-nvars U in column-major order (upper
 // triangle read). A NaN distance is recomputed by the body's kernel: which of
 // two NaN operands an addition returns is the compiler's choice of operand order.
 template <class Body>
@@ -189,7 +189,7 @@ void runMahalanobisSweep(const Body& body) {
     }
     tbb::enumerable_thread_specific<detail::MahalanobisScratch> scratch(
         [longest, stride = u.stride] { return detail::MahalanobisScratch(longest, stride); });
-    parallelForEach(body.n, [&](std::uint64_t i) {
+    parallelForEach(body.rowLimit, [&](std::uint64_t i) {
         detail::fillMahalanobisBlock(body, u, scratch.local(), i);
     });
 }

@@ -2,10 +2,11 @@
 // receives its terms in ascending row order, without a branchy merge per pair.
 #pragma once
 
+#include "lane_vector.hpp"
+#include "matrix_shape.hpp"
 #include "pair_loop.hpp"
 #include "sweep_chunk_lists.hpp"
 #include "sweep_isa.hpp"
-#include "sweep_row_index.hpp"
 
 #include <tbb/enumerable_thread_specific.h>
 
@@ -21,18 +22,19 @@ namespace rowmetric {
 // columns j (a "chunk"). Its accumulators live in one small array, lane-major
 // per column j: acc[jl·kLanes + b] belongs to the pair (block column b, chunk
 // column jl), so a chunk entry updates one cache line of kLanes pairs.
-constexpr std::uint64_t kLanes = 8;  // LaneVector below spells out 8 lanes
+constexpr std::uint64_t kLanes = 8;  // one LaneVector
 constexpr std::uint64_t kTileWidth = 256;
+static_assert(kTileWidth % kLanes == 0, "blocks are split from chunks");
 // A block row stored by at least this many block columns is folded as one
 // vector per chunk column (see foldBlockRow).
 constexpr std::uint64_t kVectorRowColumns = 2;
 
 namespace detail {
 
-// The kLanes accumulators of one chunk column, as one vector: a chunk entry
-// adds its term to all of them with one instruction where the target has it.
-using LaneVector = double __attribute__((vector_size(kLanes * sizeof(double))));
-using LaneMask = std::int64_t __attribute__((vector_size(kLanes * sizeof(std::int64_t))));
+// The kLanes accumulators of one chunk column are one LaneVector: a chunk
+// entry adds its term to all of them with one instruction where the target
+// has it.
+static_assert(kLanes == kVectorLanes);
 
 // Folds eight lane terms into the accumulators of one chunk column.
 template <class Policy>
@@ -200,8 +202,8 @@ void storeTile(const double* acc, const Body& body, std::uint64_t i0, std::uint6
 
 }  // namespace detail
 
-// All pairs of an order-dependent fold (sums of squares, of absolute values,
-// of powers, and the maximum) written to the body's condensed output.
+// The pairs of an order-dependent fold (sums of squares, of absolute values,
+// of powers, and the maximum) of the body's rows, written to its output.
 // Blocks of kLanes columns are spread over threads; each block sweeps every
 // chunk that holds a column to its right. Each pair is computed by one tile
 // in one fixed order, so the result does not depend on the thread count.
@@ -212,27 +214,31 @@ void runTileSweep(const Body& body, const MatrixShape& shape) {
     static_assert(std::is_same_v<typename decltype(policy)::Acc, double>);
     const std::uint64_t n = shape.n;
     const std::uint64_t* colStart = body.colStart;
-    const RowIndex index = buildRowIndex(body.values, body.rowIndex, colStart, shape);
-    const ChunkLists blocks = buildChunkLists(index, colStart, shape, kLanes, policy);
-    const ChunkLists chunks = buildChunkLists(index, colStart, shape, kTileWidth, policy);
+    // Chunks for every column; blocks, split from them, for the rows computed.
+    const ChunkLists chunks =
+        buildChunkLists(body.values, body.rowIndex, colStart, n, kTileWidth, policy);
+    const ChunkLists blocks = splitChunkLists(chunks, colStart, n, kLanes, body.rowLimit);
     const std::uint64_t base = colStart[0];
-    const std::uint64_t blockCount = (n + kLanes - 1) / kLanes;
+    const std::uint64_t blockCount = (body.rowLimit + kLanes - 1) / kLanes;
 
     tbb::enumerable_thread_specific<std::vector<double>> scratch(
         [] { return std::vector<double>(kTileWidth * kLanes); });
     parallelForEach(blockCount, [&](std::uint64_t blk) {
         double* acc = scratch.local().data();
         const std::uint64_t i0 = blk * kLanes;
+        // The block's entries are in row order, so the sweep takes all its
+        // columns; only those below rowLimit are stored.
         const std::uint64_t lanes = std::min(kLanes, n - i0);
-        const ChunkEntry* bBegin = blocks.entries.data() + (colStart[i0] - base);
-        const ChunkEntry* bEnd = blocks.entries.data() + (colStart[i0 + lanes] - base);
+        const std::uint64_t storedLanes = std::min(lanes, body.rowLimit - i0);
+        const ChunkEntry* bBegin = blocks.entries.get() + (colStart[i0] - base);
+        const ChunkEntry* bEnd = blocks.entries.get() + (colStart[i0 + lanes] - base);
         for (std::uint64_t j0 = (i0 + 1) / kTileWidth * kTileWidth; j0 < n; j0 += kTileWidth) {
             const std::uint64_t width = std::min(kTileWidth, n - j0);
-            const ChunkEntry* cBegin = chunks.entries.data() + (colStart[j0] - base);
-            const ChunkEntry* cEnd = chunks.entries.data() + (colStart[j0 + width] - base);
+            const ChunkEntry* cBegin = chunks.entries.get() + (colStart[j0] - base);
+            const ChunkEntry* cEnd = chunks.entries.get() + (colStart[j0 + width] - base);
             std::fill(acc, acc + width * kLanes, 0.0);
             detail::sweepTile(bBegin, bEnd, cBegin, cEnd, width, acc, policy);
-            detail::storeTile(acc, body, i0, lanes, j0, width, policy);
+            detail::storeTile(acc, body, i0, storedLanes, j0, width, policy);
         }
     });
 }

@@ -10,6 +10,7 @@
 #include "agent_install.hpp"
 #include "agent_key.hpp"
 #include "agent_unpack.hpp"
+#include "agent_url.hpp"
 #include "cache_trust.hpp"
 #include "constants.hpp"
 #include "file_utils.hpp"
@@ -41,11 +42,8 @@ std::string firstVersionedArchive(const std::string& directory) {
 
 AcquiredAgent fromPayload(const std::string& archive, const std::string& workspace,
                           ReportFn report) {
-    if (unpackAgent(archive, workspace, "unzip", report)) {
-        return {agentLauncherPath(workspace), FileLock()};
-    }
-    report(kAgentInitFailed, true);
-    return {};
+    if (!unpackRunnableAgent(archive, workspace, report)) return {};
+    return {agentLauncherPath(workspace), FileLock()};
 }
 
 // Makes the cache's base directory, checking it before anything is created
@@ -68,8 +66,8 @@ bool prepareCacheDirectory(const std::string& base, ReportFn report) {
     return true;
 }
 
-AcquiredAgent fromCacheOrDownload(const std::string& workspace, const AgentKey& key,
-                                  ReportFn report) {
+AcquiredAgent fromCacheOrDownload(const std::string& workspace, const std::string& url,
+                                  const AgentKey& key, ReportFn report) {
     const std::string base = userBaseDirectory();
     if (!prepareCacheDirectory(base, report)) return {};
     CacheLocks locks;
@@ -78,11 +76,18 @@ AcquiredAgent fromCacheOrDownload(const std::string& workspace, const AgentKey& 
         report(cacheFileMessage(lockError), true);
         return {};
     }
-    waitForExclusive(locks.obtain, STDERR_FILENO);
+    const std::string archive = workspace + kPathSeparator + kAgentArchiveName;
+    if (!waitForExclusive(locks.obtain, STDERR_FILENO)) {
+        // Locking itself fails here (not: another run holds the lock), so
+        // nothing keeps other runs off the cache: this one neither reads nor
+        // changes it, and runs a copy of its own, as when the cache is in use.
+        const FetchResult fetched = fetchAgentArchive(url, archive, key, CacheUse::ignore, report);
+        if (fetched.status == FetchStatus::Failed) return {};
+        return installPrivateCopy(archive, workspace, report);
+    }
     removeLeftoverAgents(base);
 
-    const std::string archive = workspace + kPathSeparator + kAgentArchiveName;
-    const FetchResult fetched = downloadAgentArchive(archive, key, report);
+    const FetchResult fetched = fetchAgentArchive(url, archive, key, CacheUse::consult, report);
     if (fetched.status == FetchStatus::Failed) return {};
     if (fetched.status == FetchStatus::CacheCurrent) {
         // Never blocks: a run that holds it exclusively holds obtain too.
@@ -98,8 +103,8 @@ std::string inWorkspace(const std::string& workspace, const char* name) {
     return path + name;
 }
 
-// Anything by the key's name counts, even a broken link: a release that
-// pins a key never falls back to trusting unsigned agents.
+// Anything by the key's (or the URL's) name counts, even a broken link: a
+// release that pins a key never falls back to trusting unsigned agents.
 bool entryExists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
@@ -128,7 +133,13 @@ AcquiredAgent acquireAgent(const std::string& workspace, ReportFn report) {
             return {};
         }
     }
-    return fromCacheOrDownload(workspace, key, report);
+    std::string packedUrl;
+    const std::string urlFile = inWorkspace(workspace, kAgentUrlFileName);
+    if (entryExists(urlFile) && !readPackedAgentUrl(urlFile, packedUrl)) {
+        report(kAgentUrlUnusable, true);
+        return {};
+    }
+    return fromCacheOrDownload(workspace, chooseAgentUrl(packedUrl), key, report);
 }
 
 }  // namespace setup

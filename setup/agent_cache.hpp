@@ -9,8 +9,13 @@ namespace setup {
 // directory + "/" (unless empty or already ending in "/") + "install".
 std::string agentLauncherPath(const std::string& directory);
 
-// The cached agent directory (with a trailing "/") when its launcher exists,
-// otherwise "".
+// True when the launcher is something sh can run: a regular file (after
+// links) that the user may read. A directory or an unreadable file would
+// leave sh with nothing to do, and the run would pass for a success.
+bool launcherUsable(const std::string& launcher);
+
+// The cached agent directory (with a trailing "/") when its launcher is
+// usable, otherwise "".
 std::string cachedAgentDirectory();
 
 }  // namespace setup

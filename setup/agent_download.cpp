@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <memory>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include "constants.hpp"
 #include "download_progress.hpp"
 #include "file_utils.hpp"
+#include "interruption.hpp"
 #include "messages.hpp"
 #include "network_limits.hpp"
 #include "validator.hpp"
@@ -49,17 +49,22 @@ private:
     bool active_ = false;
 };
 
+// libcurl calls this at least once a second for as long as a transfer
+// lasts, stalls and connection attempts included: the safe point at which an
+// interrupted run stops, and the progress line's clock.
 int onTransferInfo(void* data, curl_off_t downloadTotal, curl_off_t downloadNow,
                    curl_off_t /*uploadTotal*/, curl_off_t /*uploadNow*/) {
-    static_cast<DownloadProgress*>(data)->update(downloadNow, downloadTotal);
+    stopIfInterrupted();
+    if (data != nullptr) static_cast<DownloadProgress*>(data)->update(downloadNow, downloadTotal);
     return 0;
 }
 
-void showProgress(CURL* handle, DownloadProgress& progress) {
-    if (!progress.enabled()) return;
-    // Progress is cosmetic: a failure to set it up leaves the download as is.
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onTransferInfo);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &progress);
+// Watches a transfer for interruptions and shows its progress when one is
+// given. A failure to set this up leaves the transfer as it is: it is then
+// interrupted once it ends.
+void watchTransfer(CURL* handle, DownloadProgress* progress) {
+    if (curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onTransferInfo) != CURLE_OK) return;
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, progress);
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
 }
 
@@ -105,7 +110,7 @@ std::string downloadBody(CURL* curl, FilePtr file, long long limit, std::string&
 
     FileSizeSignalIgnored noFileSizeSignal;
     DownloadProgress progress(STDERR_FILENO);
-    showProgress(curl, progress);
+    watchTransfer(curl, progress.enabled() ? &progress : nullptr);
     code = curl_easy_perform(curl);
     progress.finish();
     if (code != CURLE_OK) return bodyTransferProblem(code, sink);
@@ -140,9 +145,8 @@ std::size_t collectSignature(char* data, std::size_t size, std::size_t count, vo
 
 // "" when the archive's bytes carry the signature by key, otherwise the
 // sentence to report.
-std::string signatureProblem(const std::string& archive, const std::string& signature,
-                             const AgentKey& key) {
-    switch (checkArchiveSignature(archive, signature, key.key.get())) {
+std::string signatureProblem(ArchiveSignature verdict, const std::string& signatureUrl) {
+    switch (verdict) {
         case ArchiveSignature::Valid:
             return "";
         case ArchiveSignature::Invalid:
@@ -150,7 +154,7 @@ std::string signatureProblem(const std::string& archive, const std::string& sign
         case ArchiveSignature::Unreadable:
             return cacheFileMessage(errno);
     }
-    return kAgentNotSigned;
+    return signatureMismatchMessage(signatureUrl);
 }
 
 }  // namespace
@@ -170,13 +174,6 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* sin
         return written;
     }
     return bytes;
-}
-
-FetchResult downloadAgentArchive(const std::string& destination, const AgentKey& key,
-                                 ReportFn report) {
-    const char* override = std::getenv("ZQ_INTERNAL_INSTALL_AGENT_URL");
-    const std::string url = override != nullptr ? override : kDefaultAgentUrl;
-    return fetchAgentArchive(url, destination, key, report);
 }
 
 bool fetchSignature(const std::string& url, std::string& signature, ReportFn report,
@@ -209,20 +206,25 @@ bool fetchSignature(const std::string& url, std::string& signature, ReportFn rep
         report(setupMessage(code), true);
         return false;
     }
+    watchTransfer(curl, nullptr);
     code = curl_easy_perform(curl);
     // Too long a body (announced or sent) is a wrong answer, not a network fault.
-    if (sink.overLimit || code == CURLE_FILESIZE_EXCEEDED) {
-        report(kAgentNotSigned, true);
-        return false;
-    }
+    const bool tooLong = sink.overLimit || code == CURLE_FILESIZE_EXCEEDED;
     long responseCode = 0;
-    if (code == CURLE_OK) code = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
+    if (code == CURLE_OK || tooLong) {
+        code = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &responseCode);
+    }
     if (code != CURLE_OK) {
         report(transferMessage(code), true);
         return false;
     }
-    if (responseCode < 200 || responseCode > 299 || sink.bytes.size() != kSignatureBytes) {
-        report(kAgentNotSigned, true);
+    if (responseCode < 200 || responseCode > 299) {
+        report(signatureMissingMessage(url, responseCode), true);
+        return false;
+    }
+    if (tooLong || sink.bytes.size() != kSignatureBytes) {
+        report(signatureSizeMessage(url, tooLong ? -1 : static_cast<long long>(sink.bytes.size())),
+               true);
         return false;
     }
     signature = std::move(sink.bytes);
@@ -230,8 +232,8 @@ bool fetchSignature(const std::string& url, std::string& signature, ReportFn rep
 }
 
 FetchResult fetchAgentArchive(const std::string& url, const std::string& destination,
-                              const AgentKey& key, ReportFn report, EasyHandleFactory makeHandle,
-                              const OptionSetter& options) {
+                              const AgentKey& key, CacheUse cache, ReportFn report,
+                              EasyHandleFactory makeHandle, const OptionSetter& options) {
     FetchResult result;
     if (options.libcurlVersion < kOldestLibcurl) {
         report(oldLibcurlMessage(libcurlVersionText(options.libcurlVersion),
@@ -265,6 +267,7 @@ FetchResult fetchAgentArchive(const std::string& url, const std::string& destina
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, captureValidator);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &result.validator);
+    watchTransfer(curl, nullptr);
     code = curl_easy_perform(curl);
     if (code != CURLE_OK) {
         report(transferMessage(code), true);
@@ -276,20 +279,33 @@ FetchResult fetchAgentArchive(const std::string& url, const std::string& destina
         return result;
     }
 
-    if (!cachedAgentDirectory().empty() &&
+    if (cache == CacheUse::consult && !cachedAgentDirectory().empty() &&
         validatorMatches(userBaseDirectory(), result.validator, key.fingerprint)) {
         result.status = FetchStatus::CacheCurrent;
         return result;
     }
     // The small signature first: without one, the archive is not worth
     // downloading.
+    const std::string signatureUrl = url + kSignatureSuffix;
     std::string signature;
-    if (key.pinned() &&
-        !fetchSignature(url + kSignatureSuffix, signature, report, makeHandle, options)) {
+    if (key.pinned() && !fetchSignature(signatureUrl, signature, report, makeHandle, options)) {
         return result;
     }
+    const std::string announced = result.validator;
     problem = downloadBody(curl, std::move(file), limits.maxArchiveBytes, result.validator);
-    if (problem.empty() && key.pinned()) problem = signatureProblem(destination, signature, key);
+    if (problem.empty() && key.pinned()) {
+        ArchiveSignature verdict = checkArchiveSignature(destination, signature, key.key.get());
+        // Another validator than the header request's means the archive was
+        // replaced on the server after the signature was fetched: the new
+        // archive's signature was published with it, so ask once more.
+        if (verdict == ArchiveSignature::Invalid && result.validator != announced) {
+            if (!fetchSignature(signatureUrl, signature, report, makeHandle, options)) {
+                return result;
+            }
+            verdict = checkArchiveSignature(destination, signature, key.key.get());
+        }
+        problem = signatureProblem(verdict, signatureUrl);
+    }
     if (!problem.empty()) {
         report(problem, true);
         return result;

@@ -12,6 +12,7 @@
 #include "agent_unpack.hpp"
 #include "constants.hpp"
 #include "file_utils.hpp"
+#include "interruption.hpp"
 #include "messages.hpp"
 #include "validator.hpp"
 
@@ -27,15 +28,10 @@ std::string freshDirectory(const std::string& prefix) {
     return name;
 }
 
-// Unpacks the archive into directory and checks that it brought a launcher;
-// reports both failures the same way.
-bool unpackWithLauncher(const std::string& archive, const std::string& directory, ReportFn report) {
-    if (unpackAgent(archive, directory, "unzip", report) &&
-        pathExists(agentLauncherPath(directory))) {
-        return true;
-    }
-    report(kAgentInitFailed, true);
-    return false;
+// The exchange is not to be had: a kernel or file system without it
+// (EINVAL, ENOSYS), or a sandbox that refuses the call (EPERM, EACCES).
+bool exchangeRefused(int error) {
+    return error == EINVAL || error == ENOSYS || error == EPERM || error == EACCES;
 }
 
 // Makes fresh the directory at target; afterwards fresh names the old agent
@@ -45,11 +41,14 @@ bool swapIntoPlace(const std::string& fresh, const std::string& target) {
         return true;
     }
     if (errno == ENOENT) return std::rename(fresh.c_str(), target.c_str()) == 0;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without the exchange: move the old agent aside first.
-    // For a moment no agent is in place, which reads as an empty cache.
+    if (!exchangeRefused(errno)) return false;
+    // Without the exchange, move the old agent aside first. For a moment no
+    // agent is in place, which reads as an empty cache. A refused call said
+    // nothing about the target: there may be no old agent at all.
     const std::string aside = fresh + ".old";
-    if (std::rename(target.c_str(), aside.c_str()) != 0) return false;
+    if (std::rename(target.c_str(), aside.c_str()) != 0) {
+        return errno == ENOENT && std::rename(fresh.c_str(), target.c_str()) == 0;
+    }
     if (std::rename(fresh.c_str(), target.c_str()) != 0) {
         std::rename(aside.c_str(), target.c_str());
         return false;
@@ -57,18 +56,18 @@ bool swapIntoPlace(const std::string& fresh, const std::string& target) {
     return std::rename(aside.c_str(), fresh.c_str()) == 0;
 }
 
-AcquiredAgent privateCopy(const std::string& archive, const std::string& workspace,
-                          ReportFn report) {
+}  // namespace
+
+AcquiredAgent installPrivateCopy(const std::string& archive, const std::string& workspace,
+                                 ReportFn report) {
     const std::string directory = freshDirectory(workspace + kPathSeparator + kPrivateAgentPrefix);
     if (directory.empty()) {
         report(cacheFileMessage(errno), true);
         return {};
     }
-    if (!unpackWithLauncher(archive, directory, report)) return {};
+    if (!unpackRunnableAgent(archive, directory, report)) return {};
     return {agentLauncherPath(directory), FileLock()};
 }
-
-}  // namespace
 
 AcquiredAgent installDownloadedAgent(const std::string& archive, const FetchResult& fetched,
                                      const std::string& base, const std::string& workspace,
@@ -76,7 +75,7 @@ AcquiredAgent installDownloadedAgent(const std::string& archive, const FetchResu
     // Every run executing the cached agent holds the in-use lock shared and
     // took it under the obtain lock, which this run holds: so this attempt
     // fails exactly when the cached agent is running now.
-    if (!locks.inUse.tryLock(LOCK_EX)) return privateCopy(archive, workspace, report);
+    if (!locks.inUse.tryLock(LOCK_EX)) return installPrivateCopy(archive, workspace, report);
 
     const std::string target = base + kAgentDirName;
     const std::string fresh = freshDirectory(base + kNewAgentPrefix);
@@ -84,7 +83,10 @@ AcquiredAgent installDownloadedAgent(const std::string& archive, const FetchResu
         report(cacheFileMessage(errno), true);
         return {};
     }
-    if (!unpackWithLauncher(archive, fresh, report)) {
+    // An interrupted run takes the new agent (or, once swapped, the old
+    // one) with it instead of leaving it for the next run to remove.
+    const RemovedIfInterrupted removedIfInterrupted(fresh);
+    if (!unpackRunnableAgent(archive, fresh, report)) {
         removeIfExists(fresh);
         return {};
     }

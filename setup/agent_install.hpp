@@ -27,6 +27,12 @@ AcquiredAgent installDownloadedAgent(const std::string& archive, const FetchResu
                                      const std::string& base, const std::string& workspace,
                                      CacheLocks& locks, ReportFn report);
 
+// Unpacks the archive into a fresh private directory in the workspace, for
+// this run only; the cache is not touched. Reports and returns an empty
+// launcher on failure.
+AcquiredAgent installPrivateCopy(const std::string& archive, const std::string& workspace,
+                                 ReportFn report);
+
 // Removes the sibling directories that killed runs left in base. Called with
 // the obtain lock held, so none of them belongs to a live run.
 void removeLeftoverAgents(const std::string& base);

@@ -2,7 +2,9 @@
 
 #include <exception>
 
+#include "agent_cache.hpp"
 #include "file_utils.hpp"
+#include "messages.hpp"
 #include "shell_utils.hpp"
 
 namespace setup {
@@ -24,6 +26,16 @@ bool unpackAgent(const std::string& archive, const std::string& destination,
         return false;
     }
     return true;
+}
+
+bool unpackRunnableAgent(const std::string& archive, const std::string& directory,
+                         ReportFn report) {
+    if (unpackAgent(archive, directory, "unzip", report) &&
+        launcherUsable(agentLauncherPath(directory))) {
+        return true;
+    }
+    report(kAgentInitFailed, true);
+    return false;
 }
 
 }  // namespace setup

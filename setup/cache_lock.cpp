@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include "interruption.hpp"
+
 namespace setup {
 namespace {
 
@@ -53,7 +55,10 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
 }
 
 bool FileLock::tryLock(int operation) {
-    if (fd_ < 0) return false;
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
     while (flock(fd_, operation | LOCK_NB) != 0) {
         if (errno != EINTR) return false;
     }
@@ -75,7 +80,15 @@ bool waitForExclusive(FileLock& lock, int noticeFd) {
     if (!lock.isOpen()) return false;
     const auto start = std::chrono::steady_clock::now();
     bool shown = false;
+    bool held = true;
     while (!lock.tryLock(LOCK_EX)) {
+        // Only a lock someone holds is worth waiting for; any other error
+        // (ENOLCK: no lock manager for this file system) lasts.
+        if (errno != EWOULDBLOCK) {
+            held = false;
+            break;
+        }
+        stopIfInterrupted();
         if (!shown && std::chrono::steady_clock::now() - start >= kNoticeDelay) {
             shown = true;
             if (isatty(noticeFd) == 1) {
@@ -87,7 +100,7 @@ bool waitForExclusive(FileLock& lock, int noticeFd) {
         std::this_thread::sleep_for(kPollInterval);
     }
     if (shown && noticeFd >= 0) writeAll(noticeFd, kEraseLine, sizeof kEraseLine - 1);
-    return true;
+    return held;
 }
 
 }  // namespace setup

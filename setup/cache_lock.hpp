@@ -28,7 +28,8 @@ public:
     // errno of the failed open, 0 when open.
     int openError() const { return openError_; }
 
-    // Takes (or converts to) LOCK_EX or LOCK_SH without waiting; true when held.
+    // Takes (or converts to) LOCK_EX or LOCK_SH without waiting; true when
+    // held, otherwise false with errno EWOULDBLOCK when another holds it.
     bool tryLock(int operation);
     void unlock();
 
@@ -58,9 +59,11 @@ struct AcquiredAgent {
 // Opens base + ".lock" and base + ".inuse"; 0, or the errno of the failure.
 int openCacheLocks(const std::string& base, CacheLocks& locks);
 
-// Takes lock exclusively, waiting as long as it takes. After a second of
-// waiting it shows one line on noticeFd, only when that is a terminal, and
-// erases it once the lock is taken. False only when the lock file is not open.
+// Takes lock exclusively, waiting as long as another holder keeps it (an
+// interrupted run stops meanwhile). After a second of waiting it shows one
+// line on noticeFd, only when that is a terminal, and erases it once the
+// wait ends. False when the lock cannot be had at all: the file is not open,
+// or flock fails with anything but "would block".
 bool waitForExclusive(FileLock& lock, int noticeFd);
 
 }  // namespace setup

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "constants.hpp"
+#include "file_utils.hpp"
 
 namespace setup {
 namespace {
@@ -62,6 +63,12 @@ std::string cacheTrustProblem(const std::string& base) {
                            base.compare(base.size() - subpath.size(), subpath.size(), subpath) == 0;
     if (underHome) {
         const std::string home = base.substr(0, base.size() - subpath.size());
+        // The stand-in home under /tmp is the installer's own making, and
+        // anyone could have made it first.
+        if (home == fallbackHomeDirectory()) {
+            std::string problem = cacheDirectoryProblem(home);
+            if (!problem.empty()) return problem;
+        }
         for (size_t i = 0; i < subpath.size(); ++i) {
             if (subpath[i] != '/') continue;
             std::string problem = cacheDirectoryProblem(home + subpath.substr(0, i));

@@ -18,8 +18,9 @@ DirectoryTrust directoryTrust(const std::string& dir);
 std::string cacheDirectoryProblem(const std::string& dir);
 
 // Checks every directory from the first component of the cache subpath below
-// the home directory down to the cached agent directory. base is
-// userBaseDirectory(); returns "" or the first problem found.
+// the home directory (from the home itself, when that is the stand-in under
+// /tmp) down to the cached agent directory. base is userBaseDirectory();
+// returns "" or the first problem found.
 std::string cacheTrustProblem(const std::string& base);
 
 }  // namespace setup

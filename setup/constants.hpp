@@ -18,8 +18,12 @@ inline constexpr char kAgentDirName[] = "installagent";
 inline constexpr char kAgentKeyFileName[] = "agent-key.pem";
 inline constexpr char kSignatureSuffix[] = ".sig";
 
-// The download host is a reserved name that never resolves; deployments point
-// the installer at their own server through ZQ_INTERNAL_INSTALL_AGENT_URL.
+// A payload file of this name holds the agent URL the release was packed
+// with (pack-setup --agent-url), one line.
+inline constexpr char kAgentUrlFileName[] = "agent-url";
+
+// The download host is a reserved name that never resolves; releases name
+// their own server when packed, or users through ZQ_INTERNAL_INSTALL_AGENT_URL.
 inline constexpr char kAgentDownloadHost[] = "downloads.velmar.example";
 
 // Both composed values are specific to one release on one platform.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -111,10 +112,31 @@ void removeIfExists(const std::string& path) {
     runShellCommand(removeCommand(path));
 }
 
-std::string userBaseDirectory() {
+std::string fallbackHomeDirectory() {
+    return std::string("/tmp/.velmar-") + std::to_string(geteuid()) + kPathSeparator;
+}
+
+namespace {
+
+std::string homeDirectory() {
     const char* home = std::getenv("HOME");
-    std::string base = (home != nullptr && home[0] != '\0') ? home : "/tmp";
-    if (base.size() > 1 && base.back() != kPathSeparator[0]) base += kPathSeparator;
+    if (home != nullptr && home[0] != '\0') return home;
+    // The password database's home counts only when it is a directory of
+    // the user's own: service accounts name /nonexistent or a system path.
+    const passwd* entry = getpwuid(geteuid());
+    struct stat st {};
+    if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/' &&
+        stat(entry->pw_dir, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid()) {
+        return entry->pw_dir;
+    }
+    return fallbackHomeDirectory();
+}
+
+}  // namespace
+
+std::string userBaseDirectory() {
+    std::string base = homeDirectory();
+    if (base.back() != kPathSeparator[0]) base += kPathSeparator;
     return base + kUserAgentSubpath;
 }
 

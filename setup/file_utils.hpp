@@ -38,8 +38,14 @@ std::string removeCommand(const std::string& path);
 // Runs removeCommand(path) when path exists; the outcome is not examined.
 void removeIfExists(const std::string& path);
 
-// $HOME (or /tmp when unset or empty) + "/" + the per-user cache subpath;
-// always ends in "/".
+// "/tmp/.velmar-<uid>/": a home of the user's own under /tmp for users
+// without one, so that two of them never share (or block) one cache.
+std::string fallbackHomeDirectory();
+
+// The user's home + "/" (unless it already ends in one) + the per-user cache
+// subpath; always ends in "/". The home is $HOME; when that is unset or
+// empty, the password database's home for the effective user, if that is an
+// existing directory of theirs; otherwise fallbackHomeDirectory().
 std::string userBaseDirectory();
 
 // True when path exists (stat succeeds).

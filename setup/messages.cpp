@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "agent_signature.hpp"
+
 namespace setup {
 namespace {
 
@@ -44,14 +46,40 @@ std::string httpCodeMessage(long code) {
            kCheckSettings;
 }
 
+std::string signatureMissingMessage(const std::string& signatureUrl, long responseCode) {
+    return "The downloaded install agent is not signed: there is no signature at " + signatureUrl +
+           " (HTTP code " + std::to_string(responseCode) + "); refusing to run it.";
+}
+
+std::string signatureSizeMessage(const std::string& signatureUrl, long long bytes) {
+    const std::string signatureBytes = std::to_string(kSignatureBytes);
+    const std::string count = bytes < 0 ? "more than " + signatureBytes : std::to_string(bytes);
+    return "The downloaded install agent is not signed: " + signatureUrl + " holds " + count +
+           " bytes, not a " + signatureBytes + "-byte Ed25519 signature; refusing to run it.";
+}
+
+std::string signatureMismatchMessage(const std::string& signatureUrl) {
+    return "The downloaded install agent is not signed by this release's key: the signature at " +
+           signatureUrl +
+           " does not verify against it (the archive was changed after signing, or another key "
+           "signed it); refusing to run it.";
+}
+
 std::string staleAgentMessage(const std::string& directory) {
     return "The outdated install agent in " + directory +
            " could not be replaced; remove it and rerun the installer.";
 }
 
-std::string untrustedWorkDirectoryMessage(const std::string& directory) {
-    return "No private directory could be made in /tmp, and the installer's own directory " +
-           directory + " is not owned by you or can be written by others; refusing to work in it.";
+std::string untrustedWorkDirectoryMessage(const std::string& directory, bool afterTmp) {
+    return std::string(afterTmp ? "No private directory could be made in /tmp, and the" : "The") +
+           " installer's own directory " + directory +
+           " is not owned by you or can be written by others; refusing to work in it.";
+}
+
+std::string noWorkDirectoryMessage(const std::string& directory, bool afterTmp, int error) {
+    return std::string(afterTmp ? "No private directory could be made in /tmp, nor"
+                                : "No private directory could be made") +
+           " in the installer's own directory " + directory + " (" + std::strerror(error) + ").";
 }
 
 std::string commandTooLongMessage(std::size_t length, std::size_t limit) {

@@ -32,21 +32,38 @@ std::string httpCodeMessage(long code);
 // An agent archive could not be made into a runnable agent.
 inline constexpr char kAgentInitFailed[] = "Failed to initialize the install agent.";
 
-// The downloaded agent's signature is missing, malformed or not by the key
-// the release pins.
-inline constexpr char kAgentNotSigned[] =
-    "The downloaded install agent is not signed by this release's key; refusing to run it.";
+// The release pins a key, and signatureUrl answered responseCode instead of
+// a signature.
+std::string signatureMissingMessage(const std::string& signatureUrl, long responseCode);
+
+// signatureUrl answered with bytes bytes (-1: more than a signature's), so
+// it holds no signature.
+std::string signatureSizeMessage(const std::string& signatureUrl, long long bytes);
+
+// The signature at signatureUrl does not verify the archive against the
+// pinned key: the archive changed after signing, or another key signed it.
+std::string signatureMismatchMessage(const std::string& signatureUrl);
 
 // The release pins an agent key that cannot be used.
 inline constexpr char kAgentKeyUnusable[] =
     "The install agent key that came with this installer is not a usable Ed25519 public key; "
     "the installer is damaged.";
 
+// The payload's agent-url holds no usable URL.
+inline constexpr char kAgentUrlUnusable[] =
+    "The install agent URL that came with this installer is not a usable http or https URL; "
+    "the installer is damaged.";
+
 // The complete new agent could not take the outdated one's place.
 std::string staleAgentMessage(const std::string& directory);
 
-// mkdtemp failed and the installer's own directory is open to others.
-std::string untrustedWorkDirectoryMessage(const std::string& directory);
+// The run was to work beside the installer (afterTmp: because /tmp could not
+// hold a workspace), but that directory is open to others.
+std::string untrustedWorkDirectoryMessage(const std::string& directory, bool afterTmp);
+
+// The run was to work beside the installer, but no private directory could
+// be made there; error is mkdtemp's errno.
+std::string noWorkDirectoryMessage(const std::string& directory, bool afterTmp, int error);
 
 // The agent's command line does not fit the system's argument limits.
 std::string commandTooLongMessage(std::size_t length, std::size_t limit);

@@ -32,8 +32,8 @@ bool isRegularFile(const std::string& path) {
 }  // namespace
 
 int extractPayloadFrom(const std::string& installerFile, const std::string& workDir) {
-    const std::string command =
-        "unzip -qq " + quoteArgument(installerFile) + " -d " + quoteArgument(workDir) + kSilently;
+    const std::string command = "unzip -qq -o " + quoteArgument(installerFile) + " -d " +
+                                quoteArgument(workDir) + kSilently;
     if (!unzipSucceeded(runShellCommand(command))) return kPayloadFailure;
     if (!isRegularFile(workDir + kPathSeparator + kBundleName)) return kPayloadFailure;
     return 0;
@@ -75,7 +75,7 @@ LaunchOutcome launchAgent(std::string& command, const std::string& workDir, int 
     int error = 0;
     try {
         const std::string line = command;
-        status = runShellCommand(line);
+        status = runShellCommand(line, ShellChild::agent);
         error = errno;
     } catch (const std::exception&) {
         report("Failed to start the instal agent", true);

@@ -11,7 +11,8 @@ namespace setup {
 
 inline constexpr int kPayloadFailure = 201;
 
-// Unpacks the ZIP archive appended to this program's file into workDir,
+// Unpacks the ZIP archive appended to this program's file into workDir
+// (overwriting, though a fresh workspace holds nothing yet),
 // reading the running image itself (/proc/<pid>/exe), so that a file moved
 // onto the installer's path meanwhile changes nothing. Returns 0, or 201 when
 // unzip could not run, failed, or left no bundle.zip.

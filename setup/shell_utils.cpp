@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "interruption.hpp"
+
 namespace setup {
 namespace {
 
@@ -71,6 +73,12 @@ std::string joinArguments(int argc, char** argv) {
     return out;
 }
 
-int runShellCommand(const std::string& command) { return std::system(command.c_str()); }
+int runShellCommand(const std::string& command, ShellChild child) {
+    stopIfInterrupted();
+    const int status = std::system(command.c_str());
+    if (child == ShellChild::tool) noteInterruptedCommand(status);
+    stopIfInterrupted();
+    return status;
+}
 
 }  // namespace setup

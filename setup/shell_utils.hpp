@@ -28,7 +28,13 @@ std::string joinArguments(int argc, char** argv);
 // answer must not hold the run.
 inline constexpr char kSilently[] = " </dev/null >/dev/null 2>&1";
 
+// Whose status a command's wait status is: one of the installer's own
+// tools (unzip, rm), or the agent, whose status never matters.
+enum class ShellChild { tool, agent };
+
 // Runs the command line through system(); returns its wait status unchanged.
-int runShellCommand(const std::string& command);
+// Before and after it, the run stops if a signal was noted (see
+// interruption.hpp); a tool ended by Ctrl-C counts as such a signal.
+int runShellCommand(const std::string& command, ShellChild child = ShellChild::tool);
 
 }  // namespace setup

@@ -1,23 +1,28 @@
 #include "temp_workspace.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
+#include "constants.hpp"
+#include "file_utils.hpp"
 #include "shell_utils.hpp"
 
 namespace setup {
 
-TempWorkspace::TempWorkspace(const std::string& /*label*/) {
-    // /tmp is fixed on purpose: TMPDIR is not consulted.
-    char name[] = "/tmp/zqXXXXXX";
-    if (mkdtemp(name) != nullptr) path = name;
+TempWorkspace::TempWorkspace(const std::string& parent) {
+    std::string name = parent + kPathSeparator + "zqXXXXXX";
+    if (mkdtemp(name.data()) == nullptr) {
+        error = errno;
+        return;
+    }
+    path = name;
+    removedIfInterrupted_.emplace(path);
 }
 
 TempWorkspace::~TempWorkspace() {
     if (path.empty()) return;
-    // mkdtemp adds only letters and digits to a plain template, so the path
-    // needs no quoting.
-    runShellCommand("rm -rf " + path);
+    runShellCommand(removeCommand(path));
 }
 
 }  // namespace setup

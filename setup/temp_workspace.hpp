@@ -1,15 +1,18 @@
-// The private directory one installer run works in: created under /tmp with
-// mode 0700 and removed on every way out of the run.
+// The private directory one installer run works in: made fresh with mode 0700
+// and removed on every way out of the run, an interruption included.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "interruption.hpp"
 
 namespace setup {
 
 class TempWorkspace {
 public:
-    // The label names the workspace's purpose; it does not shape the path.
-    explicit TempWorkspace(const std::string& label);
+    // Makes parent + "/zqXXXXXX" with mkdtemp (mode 0700).
+    explicit TempWorkspace(const std::string& parent);
     ~TempWorkspace();
 
     TempWorkspace(const TempWorkspace&) = delete;
@@ -17,6 +20,11 @@ public:
 
     // The created directory, or "" when it could not be made.
     std::string path;
+    // Why it could not be made (mkdtemp's errno), or 0.
+    int error = 0;
+
+private:
+    std::optional<RemovedIfInterrupted> removedIfInterrupted_;
 };
 
 }  // namespace setup

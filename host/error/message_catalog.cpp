@@ -41,6 +41,9 @@ const std::map<std::string, CatalogEntry>& knownTexts() {
         {"qualbox:pdisthux:UnknownMetric",
          {"The metric code is not recognised.",
           "The codes are {0}; a longer name counts by its first three letters."}},
+        {"qualbox:pdisthux:BadRowRange",
+         {"The row range must lie within the observations: first <= end <= N.",
+          "It is [{0}, {1}) with N = {2}."}},
     };
     return texts;
 }

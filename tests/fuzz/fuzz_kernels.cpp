@@ -1,8 +1,9 @@
 // Differential fuzzing of the distance kernels: random sparse columns (NaN,
 // infinities, signed and explicit zeros, empty columns) through every kernel,
 // against the naive dense reference, bit for bit, both pair orders; then every
-// metric body through the parallel pair loop and the fast paths (runPairs)
-// against the per-pair kernels, with the path that ran the one chosen.
+// metric body through the parallel pair loop, the fast paths (runPairs) and
+// the lane sweep's variants against the per-pair kernels, with the path that
+// ran the one chosen.
 #include "dense_reference.hpp"
 #include "fuzz_check.hpp"
 #include "sparse_input.hpp"
@@ -14,6 +15,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -86,40 +89,66 @@ std::string codeOf(rowmetric::BodyKind kind) {
     return "?";
 }
 
-// Runs one body over all columns, through the plain pair loop and through
-// runPairs, and checks every condensed slot against the body's kernel called
-// directly for that pair, and that runPairs ran the path choosePath picks.
+// Every condensed slot of `out` against the body's kernel called directly
+// for that pair.
+template <class Body>
+void expectKernelBits(const Body& body, const std::vector<double>& out, const std::string& what) {
+    const std::uint64_t n = body.n;
+    for (std::uint64_t i = 0; i < n; ++i) {
+        for (std::uint64_t j = i + 1; j < n; ++j) {
+            const std::uint64_t pos = rowmetric::condensedPosition(i, j, n);
+            const double want = body.distance(i, j);
+            if (!fuzz::sameBits(out[pos], want)) {
+                fuzz::fail(what + ": pair (" + std::to_string(i) + ", " + std::to_string(j) +
+                           ") gives " + fuzz::showDouble(out[pos]) + ", the kernel " +
+                           fuzz::showDouble(want));
+            }
+        }
+    }
+}
+
+// Says once per process that a lane-sweep variant was not run, and why.
+void noteSkippedVariant(rowmetric::Isa isa) {
+    static std::atomic<bool> noted[std::size(rowmetric::kIsas)];
+    if (!noted[static_cast<std::size_t>(isa)].exchange(true)) {
+        std::fprintf(stderr, "kernels: the %s variant of the lane sweep was not run: this "
+                     "processor lacks %s\n", rowmetric::isaName(isa), rowmetric::isaName(isa));
+    }
+}
+
+// Runs one body over all columns through the plain pair loop, through
+// runPairs (which must run the path choosePath picks) and, for the union
+// folds, through the lane sweep forced in every variant this processor can
+// run (the fuzzer's small matrices never make choosePath take it).
 template <class Body>
 void checkBody(Body body, std::vector<double>& out) {
-    const std::uint64_t n = body.n;
-    const std::string name = codeOf(decltype(body.call)::kKind);
+    constexpr rowmetric::BodyKind kind = decltype(body.call)::kKind;
+    const std::string name = codeOf(kind);
+    const rowmetric::MatrixShape shape =
+        rowmetric::measureMatrix(body.rowIndex, body.colStart, body.n);
     body.out = out.data();
-    for (const bool fast : {false, true}) {
+    auto check = [&](const std::string& what, const auto& run) {
         out.assign(out.size(), -12345.0);
-        if (fast) {
-            const rowmetric::Path chosen =
-                rowmetric::choosePath(decltype(body.call)::kKind,
-                                      rowmetric::measureMatrix(body.rowIndex, body.colStart, n));
-            std::atomic<std::uint64_t>& runs = rowmetric::pathRuns(chosen);
-            const std::uint64_t before = runs.load();
-            rowmetric::runPairs(body);
-            if (runs.load() != before + 1) {
-                fuzz::fail(name + ": runPairs did not run the path choosePath picked");
-            }
-        } else {
-            rowmetric::runPairLoop(body);
+        run();
+        expectKernelBits(body, out, name + " " + what);
+    };
+    check("pair loop", [&] { rowmetric::runPairLoop(body); });
+    check("fast path", [&] {
+        std::atomic<std::uint64_t>& runs = rowmetric::pathRuns(rowmetric::choosePath(kind, shape));
+        const std::uint64_t before = runs.load();
+        rowmetric::runPairs(body);
+        if (runs.load() != before + 1) {
+            fuzz::fail(name + ": runPairs did not run the path choosePath picked");
         }
-        for (std::uint64_t i = 0; i < n; ++i) {
-            for (std::uint64_t j = i + 1; j < n; ++j) {
-                const std::uint64_t pos = rowmetric::condensedPosition(i, j, n);
-                const double want = body.distance(i, j);
-                if (!fuzz::sameBits(out[pos], want)) {
-                    fuzz::fail(name + (fast ? " fast path" : " pair loop") + ": pair (" +
-                               std::to_string(i) + ", " + std::to_string(j) + ") gives " +
-                               fuzz::showDouble(out[pos]) + ", the kernel " +
-                               fuzz::showDouble(want));
-                }
+    });
+    if constexpr (rowmetric::mayServe(kind, rowmetric::Path::laneSweep)) {
+        for (const rowmetric::Isa isa : rowmetric::kIsas) {
+            if (!rowmetric::runsOn(isa, rowmetric::cpuFeatures())) {
+                noteSkippedVariant(isa);
+                continue;
             }
+            check(std::string("lane sweep ") + rowmetric::isaName(isa),
+                  [&] { rowmetric::runLaneSweep(body, shape, isa); });
         }
     }
 }

@@ -2,16 +2,21 @@
 """Runs one suite of the instrumented passes and records its figure line.
 
 Usage: tally_run.py --figure NAME [--log FILE] [--libfuzzer ARTIFACTS WORK]
-                    [--racy-control STATUS] -- COMMAND [ARG...]
+                    [--racy-control STATUS] [--parts PREFIX] -- COMMAND [ARG...]
 
 COMMAND is a suite that reports "...: N inputs tried, F failures" as its
 last such line, or, with --libfuzzer, a libFuzzer run (inputs: its executed
 units; failures: the inputs it left in ARTIFACTS, which is emptied first;
-WORK, its corpus directory, is created). With --racy-control, COMMAND is
-first run with --racy-control and must be stopped by ThreadSanitizer with
-exit status STATUS, which proves the race check can see. The figure line
-"NAME<TAB>inputs<TAB>failures<TAB>seconds" goes to the file named by the
-SUITE_FIGURES environment variable, when set. Exits 1 when anything failed.
+WORK, its corpus directory, is created). With --racy-control, each control
+that "COMMAND --racy-controls" lists is first run as
+"COMMAND --racy-control CONTROL" and must be stopped by ThreadSanitizer with
+exit status STATUS, which proves the race check can see that kind of race.
+The figure line "NAME<TAB>inputs<TAB>failures<TAB>seconds" goes to the file
+named by the SUITE_FIGURES environment variable, when set, followed by one
+line "PREFIX PART" for each indented "  PART: N inputs tried, F failures"
+line of the output (with --parts) and one "PREFIX control CONTROL reported"
+line (NAME without --parts; "NOT reported" and 1 failure when it was not)
+per control. Exits 1 when anything failed.
 """
 
 import argparse
@@ -37,14 +42,31 @@ def last_int(pattern, text):
     return int(found[-1]) if found else None
 
 
-def racy_control_caught(command, status):
-    rc, output = run(command + ["--racy-control"], None)
-    if rc == status and "ThreadSanitizer: data race" in output:
-        print("racy control: caught, as it must be")
-        return True
-    print(f"racy control: NOT caught (exit status {rc}); the race check is blind")
-    print("\n".join(output.splitlines()[-20:]))
-    return False
+def racy_controls_caught(command, status):
+    """Runs every control COMMAND lists; returns [(control, caught)]."""
+    rc, output = run(command + ["--racy-controls"], None)
+    controls = output.split() if rc == 0 else []
+    if not controls:
+        print(f"racy controls: none listed (exit status {rc}); the race check is blind")
+        return [("listing", False)]
+    results = []
+    for control in controls:
+        rc, output = run(command + ["--racy-control", control], None)
+        caught = rc == status and "ThreadSanitizer: data race" in output
+        if caught:
+            print(f"racy control {control}: reported, as it must be")
+        else:
+            print(f"racy control {control}: NOT reported (exit status {rc}); the race check is "
+                  "blind to it")
+            print("\n".join(output.splitlines()[-20:]))
+        results.append((control, caught))
+    return results
+
+
+def part_figures(output):
+    """The indented per-part lines: [(part, inputs, failures)]."""
+    return [(m.group(1), int(m.group(2)), int(m.group(3))) for m in
+            re.finditer(r"^  (\S.*?): (\d+) inputs tried, (\d+) failures$", output, re.MULTILINE)]
 
 
 def libfuzzer_figures(rc, output, artifacts, log):
@@ -76,14 +98,15 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--libfuzzer", nargs=2, metavar=("ARTIFACTS", "WORK"))
     parser.add_argument("--racy-control", type=int, metavar="STATUS")
+    parser.add_argument("--parts", metavar="PREFIX")
     parser.add_argument("command", nargs="+")
     args = parser.parse_args()
 
     start = time.monotonic()
-    control_failed = 0
-    if args.racy_control is not None and not racy_control_caught(args.command,
-                                                                 args.racy_control):
-        control_failed = 1
+    controls = []
+    if args.racy_control is not None:
+        controls = racy_controls_caught(args.command, args.racy_control)
+    control_failed = sum(1 for _, caught in controls if not caught)
     if args.libfuzzer:
         artifacts, work = args.libfuzzer
         shutil.rmtree(artifacts, ignore_errors=True)
@@ -97,8 +120,15 @@ def main():
     failures += control_failed
     figures = os.environ.get("SUITE_FIGURES")
     if figures:
+        seconds = round(time.monotonic() - start)
         with open(figures, "a") as f:
-            f.write(f"{args.figure}\t{inputs}\t{failures}\t{round(time.monotonic() - start)}\n")
+            f.write(f"{args.figure}\t{inputs}\t{failures}\t{seconds}\n")
+            for part, tried, failed in part_figures(output) if args.parts else []:
+                f.write(f"{args.parts} {part}\t{tried}\t{failed}\t-\n")
+            for control, caught in controls:
+                f.write(f"{args.parts or args.figure} control {control} "
+                        f"{'reported' if caught else 'NOT reported'}\t1\t"
+                        f"{0 if caught else 1}\t-\n")
     return 1 if failures else 0
 
 

@@ -105,9 +105,12 @@ struct rowmetric_param {
    condensed order, bit for bit the same values as the same slice of
    huxFunction's result, by the same paths. threads caps the threads used
    (0: TBB's default). Checks the call as huxFunction does, with the same
-   keys. Returns ROWMETRIC_OK, or a failure with nothing written to out and,
-   when message is not null, "<sentence> (<identifier>)" in message, cut to
-   message_size - 1 bytes and NUL-terminated. No exception leaves it. */
+   keys. Returns ROWMETRIC_OK, or a failure and, when message is not null,
+   its one line in message: "<sentence> (<identifier>)" for a key, the same
+   text huxFunction's error carries. A refused call writes nothing to out;
+   after ROWMETRIC_OUT_OF_MEMORY or ROWMETRIC_FAILED, out's contents are
+   undefined. The message is cut to message_size - 1 bytes and NUL-terminated
+   (empty on success). No exception leaves it. */
 int rowmetric_pairs_v1(const struct rowmetric_matrix* x, const char* code,
                        const struct rowmetric_param* param, uint64_t i0, uint64_t i1,
                        unsigned threads, double* out, char* message, size_t message_size);

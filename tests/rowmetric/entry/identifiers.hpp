@@ -1,4 +1,4 @@
-// The module's nine error identifiers, spelt out once: the tests compare what
+// The module's ten error identifiers, spelt out once: the tests compare what
 // is raised with these literals, never with text built from a key type.
 #pragma once
 
@@ -20,7 +20,7 @@ struct PinnedIdentifier {
 
 namespace pd = qualbox::pdisthux;
 
-inline const std::array<PinnedIdentifier, 9> kPinnedIdentifiers{{
+inline const std::array<PinnedIdentifier, 10> kPinnedIdentifiers{{
     {typeid(pd::TooFewInputs), "qualbox:pdisthux:TooFewInputs", false},
     {typeid(pd::TooManyOutputs), "qualbox:pdisthux:TooManyOutputs", false},
     {typeid(pd::BadInputType), "qualbox:pdisthux:BadInputType", false},
@@ -30,6 +30,7 @@ inline const std::array<PinnedIdentifier, 9> kPinnedIdentifiers{{
     {typeid(pd::MissingParameter), "qualbox:pdisthux:MissingParameter", false},
     {typeid(pd::BadParameterSize), "qualbox:pdisthux:BadParameterSize", true},
     {typeid(pd::BadExponent), "qualbox:pdisthux:BadExponent", false},
+    {typeid(pd::BadRowRange), "qualbox:pdisthux:BadRowRange", true},
 }};
 
 // The row pinned for key type K; a key without a row fails the test.

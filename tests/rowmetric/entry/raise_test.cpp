@@ -1,4 +1,4 @@
-// The nine error keys: identifiers, the exception classes and the raise
+// The ten error keys: identifiers, the exception classes and the raise
 // procedure's hand-over to the host before it throws.
 #include "vornhost/error_log.hpp"
 #include "identifiers.hpp"
@@ -20,9 +20,10 @@ namespace pd = qualbox::pdisthux;
 template <class K>
 class RaiseTest : public ::testing::Test {};
 
-using Keys = ::testing::Types<pd::MixedInputTypes, pd::TooFewInputs, pd::TooManyOutputs,
-                              pd::OutputTooLarge, pd::BadInputType, pd::MissingParameter,
-                              pd::BadParameterSize, pd::UnknownMetric, pd::BadExponent>;
+using Keys =
+    ::testing::Types<pd::MixedInputTypes, pd::TooFewInputs, pd::TooManyOutputs, pd::OutputTooLarge,
+                     pd::BadInputType, pd::MissingParameter, pd::BadParameterSize,
+                     pd::UnknownMetric, pd::BadExponent, pd::BadRowRange>;
 
 class KeyNames {
 public:

@@ -1,6 +1,7 @@
 // Every fast path against the plain per-pair loop, bit for bit, on awkward
-// data, at 1, 2 and 8 threads; choosePath's decisions on characteristic
-// shapes; and the path runPairs runs is the one choosePath picked.
+// data, at 1, 2 and 8 threads, for all rows and for slices of them;
+// choosePath's decisions on characteristic shapes; and the path runPairs
+// runs is the one choosePath picked for the whole matrix.
 #include "run_pairs.hpp"
 #include "sparse_matrices.hpp"
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -82,43 +84,42 @@ std::vector<std::uint64_t> takePathRuns() {
     return runs;
 }
 
-// Paths that can run on this matrix at all, whether or not they pay.
-bool applies(Path path, const MatrixShape& shape) {
-    if (path == Path::denseInnerProducts) {
-        return rm::fullyStored(shape);
+// The plain loop at one thread: the bits every path must give.
+template <class Body>
+std::vector<double> reference(const Body& body) {
+    tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
+    return evaluate(body, [](const Body& b) { rm::runPairLoop(b); });
+}
+
+// `run` must give the reference's bits at every thread count.
+template <class Body, class Run>
+void expectSameAsReference(const Body& body, const std::vector<double>& reference,
+                           const std::string& what, const Run& run) {
+    for (int threads : kThreadCounts) {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
+        const std::vector<double> fast = evaluate(body, run);
+        const long at = firstDifference(reference, fast);
+        EXPECT_EQ(at, -1) << what << ", " << threads << " threads: pair " << at << " is "
+                          << fast[at < 0 ? 0 : at] << ", the kernel gives "
+                          << reference[at < 0 ? 0 : at];
     }
-    if (path == Path::tileSweep || path == Path::sharedRowSweep) {
-        return rm::rowIndexAffordable(shape);
-    }
-    return true;
 }
 
 // The plain loop at one thread is the reference. Every fast path the body's
 // metric may take and that can run on the matrix (forced, whether chosen or
 // not), and runPairs itself, must match it at every thread count; runPairs
-// must run exactly the one path choosePath picks.
+// must run exactly the one path choosePath picks. Returns the reference.
 template <class Body>
-void expectEveryPathSameBits(const Body& body, const std::string& what) {
-    std::vector<double> reference;
-    {
-        tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
-        reference = evaluate(body, [](const Body& b) { rm::runPairLoop(b); });
-    }
+std::vector<double> expectEveryPathSameBits(const Body& body, const std::string& what) {
+    const std::vector<double> expected = reference(body);
     constexpr BodyKind kind = decltype(body.call)::kKind;
     const MatrixShape shape = rm::measureMatrix(body.rowIndex, body.colStart, body.n);
     const Path chosen = rm::choosePath(kind, shape);
     auto check = [&](const std::string& how, const auto& run) {
-        for (int threads : kThreadCounts) {
-            tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threads);
-            const std::vector<double> fast = evaluate(body, run);
-            const long at = firstDifference(reference, fast);
-            EXPECT_EQ(at, -1) << what << ", " << how << ", " << threads << " threads: pair " << at
-                              << " is " << fast[at < 0 ? 0 : at] << ", the kernel gives "
-                              << reference[at < 0 ? 0 : at];
-        }
+        expectSameAsReference(body, expected, what + ", " + how, run);
     };
     for (Path path : rm::bodyEntry(kind).fastPaths) {
-        if (path != Path::pairLoop && applies(path, shape)) {
+        if (path != Path::pairLoop && rm::pathCanRun(path, shape)) {
             check(rm::pathName(path), [&](const Body& b) { rm::runPath(path, b, shape); });
         }
     }
@@ -129,11 +130,65 @@ void expectEveryPathSameBits(const Body& body, const std::string& what) {
         expected[static_cast<std::size_t>(chosen)] = 1;
         EXPECT_EQ(takePathRuns(), expected) << what << ": the path run is not the one chosen";
     });
+    return expected;
+}
+
+// Slices (empty ones at the start, inside and at the end, the last row, the
+// whole, random ones) through every path the metric may take (forced, the
+// pair loop included) and through runPairs(kind, in), which runs the path
+// chosen for the whole matrix: each writes exactly that slice of the
+// reference from its buffer's start.
+void expectSlicesSameBits(const Data& d, BodyKind kind, const std::vector<double>& reference,
+                          const std::string& what) {
+    const std::uint64_t n = d.m.cols();
+    const MatrixShape whole = rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), n);
+    std::vector<rm::RowRange> ranges{{0, 0}, {n, n}, {n / 2, n / 2}, {n - (n > 0), n}, {0, n}};
+    std::mt19937_64 rng(n + static_cast<std::uint64_t>(kind));
+    for (int k = 0; k < 3; ++k) {
+        const std::uint64_t a = rng() % (n + 1), b = rng() % (n + 1);
+        ranges.push_back({std::min(a, b), std::max(a, b)});
+    }
+    for (const rm::RowRange rows : ranges) {
+        const std::uint64_t from = rm::blockStart(rows.begin, n);
+        const std::uint64_t count = rm::blockStart(rows.end, n) - from;
+        auto check = [&](const std::string& how, const auto& run) {
+            std::vector<double> out(count + 1, -12345.0);
+            rm::PairInputs in = d.inputsFor(kind);
+            in.rows = rows;
+            in.out = out.data();
+            run(in);
+            const std::vector<double> want(reference.begin() + from,
+                                           reference.begin() + from + count);
+            const long at = firstDifference(want, out);
+            EXPECT_EQ(at, -1) << what << ", " << how << ", rows [" << rows.begin << ", " << rows.end
+                              << "): pair " << at << " of the slice";
+            EXPECT_EQ(out[count], -12345.0) << what << ", " << how << ": wrote past the slice";
+        };
+        for (std::size_t p = 0; p < rm::kPathCount; ++p) {
+            const Path path = static_cast<Path>(p);
+            if (rm::mayServe(kind, path) && rm::pathCanRun(path, whole)) {
+                check(rm::pathName(path), [&](const rm::PairInputs& in) {
+                    const MatrixShape shape = rm::columnsFrom(whole, in.colStart, rows.begin);
+                    rm::withBody(kind, in,
+                                 [&](const auto& b) { rm::runPath(path, b, shape, whole); });
+                });
+            }
+        }
+        check("runPairs", [&](const rm::PairInputs& in) {
+            takePathRuns();
+            rm::runPairs(kind, in);
+            std::vector<std::uint64_t> expected(rm::kPathCount, 0);
+            expected[static_cast<std::size_t>(rm::choosePath(kind, whole))] = 1;
+            EXPECT_EQ(takePathRuns(), expected) << what << ": a slice ran another path";
+        });
+    }
 }
 
 void expectSameBits(const Data& d, BodyKind kind, const std::string& what) {
+    std::vector<double> reference;
     rm::withBody(kind, d.inputsFor(kind),
-                 [&](const auto& body) { expectEveryPathSameBits(body, what); });
+                 [&](const auto& body) { reference = expectEveryPathSameBits(body, what); });
+    expectSlicesSameBits(d, kind, reference, what);
 }
 
 struct Shape {
@@ -168,6 +223,41 @@ TEST(OrderedFolds, MatchTheKernel) {
         }
     }
 }
+
+// Each instruction-set variant of the lane sweep, forced, on the shapes
+// above; min with a negative exponent, where a lane of a pair without the row
+// would turn pow(0, p) into infinity. A variant this processor cannot run is
+// skipped, with the reason.
+class LaneSweepVariant : public ::testing::TestWithParam<rm::Isa> {};
+
+TEST_P(LaneSweepVariant, MatchesTheKernel) {
+    const rm::Isa isa = GetParam();
+    if (!rm::runsOn(isa, rm::cpuFeatures())) {
+        GTEST_SKIP() << "the " << rm::isaName(isa)
+                     << " variant of the lane sweep was not run: this processor lacks "
+                     << rm::isaName(isa);
+    }
+    for (const Shape& s : kShapes) {
+        Data d = withParameters(randomCsc(s.rows, s.cols, s.density, s.seed + 800), s.seed);
+        d.exponent = -1.5;
+        for (BodyKind kind : {BodyKind::euc, BodyKind::sqe, BodyKind::seu, BodyKind::cit,
+                              BodyKind::min, BodyKind::che}) {
+            rm::withBody(kind, d.inputsFor(kind), [&](const auto& body) {
+                using Body = std::decay_t<decltype(body)>;
+                if constexpr (rm::mayServe(decltype(body.call)::kKind, Path::laneSweep)) {
+                    const MatrixShape shape =
+                        rm::measureMatrix(body.rowIndex, body.colStart, body.n);
+                    expectSameAsReference(body, reference(body),
+                                          describe(s) + ", lane sweep " + rm::isaName(isa),
+                                          [&](const Body& b) { rm::runLaneSweep(b, shape, isa); });
+                }
+            });
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryIsa, LaneSweepVariant, ::testing::ValuesIn(rm::kIsas),
+                         [](const auto& info) { return std::string(rm::isaName(info.param)); });
 
 TEST(SharedRowSweeps, InnerProductsMatchTheKernelIncludingTheClamp) {
     for (const Shape& s : kShapes) {
@@ -235,6 +325,19 @@ TEST(EdgeCases, NoPairsAndEmptyColumns) {
     }
 }
 
+// Rows spread over a range many times the entries of a tile's chunk, within
+// what the tile sweep affords: its chunks merge their columns instead of
+// counting rows.
+TEST(EdgeCases, WideRowSpanWithinReach) {
+    const Data d{randomCsc(60, 300, 0.1, 16, Values::wild, 1000), {}, {}, 0.0};
+    const MatrixShape shape =
+        rm::measureMatrix(d.m.rowIndex.data(), d.m.colStart.data(), d.m.cols());
+    ASSERT_TRUE(rm::rowIndexAffordable(shape));
+    ASSERT_GT(shape.rows, rm::kChunkSpanPerEntry * shape.stored);
+    expectSameBits(d, BodyKind::euc, "euc over a wide row span");
+    expectSameBits(d, BodyKind::che, "che over a wide row span");
+}
+
 // Rows spread over a range far beyond the stored entries: the row index is
 // not built, and runPairs must still give the kernels' bits.
 TEST(EdgeCases, SparseRowRangeFallsBackToThePairLoop) {
@@ -250,9 +353,13 @@ TEST(EdgeCases, SparseRowRangeFallsBackToThePairLoop) {
 // Shapes as measureMatrix gives them: n columns, rows, stored entries and
 // pairs of entries that share a row.
 MatrixShape shapeOf(std::uint64_t n, std::uint64_t rows, std::uint64_t stored,
-                    long double sameRowPairs) {
-    return MatrixShape{n, rows, stored, sameRowPairs};
+                    long double sameRowPairs, std::uint64_t longestColumn = 0) {
+    return MatrixShape{n, rows, stored, sameRowPairs, longestColumn};
 }
+
+// The two processors the decisions are pinned for.
+constexpr rm::CpuFeatures kAvx2Only{true, false};
+constexpr rm::CpuFeatures kAvx512{true, true};
 
 // Row r stored by c_r columns adds c_r(c_r - 1)/2 pairs; empty rows add none.
 TEST(PathChoice, MeasuresHowEntriesShareRows) {
@@ -312,7 +419,50 @@ TEST(PathChoice, DecisionsOnCharacteristicShapes) {
          BodyKind::euc, Path::pairLoop},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(rm::choosePath(c.metric, c.shape), c.expected) << c.name;
+        EXPECT_EQ(rm::choosePath(c.metric, c.shape, kAvx2Only), c.expected) << c.name;
+    }
+}
+
+// The lane sweep is chosen only with AVX-512F, for the union folds on the
+// measured shapes (W1: 5000 columns of 100 entries; W6: 6000 of 140 over
+// 7000 Zipf-drawn rows), and never where its 16-bit lists cannot hold the
+// longest column.
+TEST(PathChoice, LaneSweepOnlyWithAvx512OnTheMeasuredShapes) {
+    const MatrixShape w1 = shapeOf(5000, 20000, 500000, 0, 140);
+    const MatrixShape w6 = shapeOf(6000, 7000, 840000, 0, 140);
+    const std::uint64_t n = rm::kLaneMinColumns;
+    const std::uint64_t atBound = rm::kLaneMinEntriesPerColumn * n;
+    const struct {
+        const char* name;
+        MatrixShape shape;
+        BodyKind metric;
+        Path withAvx512;
+        Path withoutAvx512;
+    } cases[] = {
+        {"W1 euc", w1, BodyKind::euc, Path::laneSweep, Path::tileSweep},
+        {"W1 cit", w1, BodyKind::cit, Path::laneSweep, Path::tileSweep},
+        {"W6 euc", w6, BodyKind::euc, Path::laneSweep, Path::tileSweep},
+        {"W6 che", w6, BodyKind::che, Path::laneSweep, Path::tileSweep},
+        {"W6 cos", w6, BodyKind::dot, Path::sharedRowSweep, Path::sharedRowSweep},
+        {"W6 mah", w6, BodyKind::mah, Path::mahalanobisSweep, Path::mahalanobisSweep},
+        {"W7 euc (43 per column)", shapeOf(8000, 11470, 345188, 0, 818), BodyKind::euc,
+         Path::tileSweep, Path::tileSweep},
+        {"fewest columns", shapeOf(n, 1000, atBound, 0, 100), BodyKind::sqe, Path::laneSweep,
+         Path::tileSweep},
+        {"one column short", shapeOf(n - 1, 1000, atBound, 0, 100), BodyKind::sqe,
+         Path::tileSweep, Path::tileSweep},
+        {"one entry short", shapeOf(n, 1000, atBound - 1, 0, 100), BodyKind::seu,
+         Path::tileSweep, Path::tileSweep},
+        {"most rows", shapeOf(n, atBound / rm::kLaneEntriesPerRow, atBound, 0, 100),
+         BodyKind::min, Path::laneSweep, Path::tileSweep},
+        {"one row too many", shapeOf(n, atBound / rm::kLaneEntriesPerRow + 1, atBound, 0, 100),
+         BodyKind::min, Path::tileSweep, Path::tileSweep},
+        {"a column too long for 16-bit lists", shapeOf(n, 1000, atBound, 0, 2000),
+         BodyKind::euc, Path::tileSweep, Path::tileSweep},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rm::choosePath(c.metric, c.shape, kAvx512), c.withAvx512) << c.name;
+        EXPECT_EQ(rm::choosePath(c.metric, c.shape, kAvx2Only), c.withoutAvx512) << c.name;
     }
 }
 
@@ -321,8 +471,10 @@ TEST(PathChoice, DecisionsOnCharacteristicShapes) {
 TEST(PathChoice, ThresholdsAreInclusive) {
     const std::uint64_t stored = 1000;
     const std::uint64_t widest = rm::kRowRangePerEntry * stored + rm::kRowRangeSlack;
-    EXPECT_EQ(rm::choosePath(BodyKind::euc, shapeOf(50, widest, stored, 0)), Path::tileSweep);
-    EXPECT_EQ(rm::choosePath(BodyKind::euc, shapeOf(50, widest + 1, stored, 0)), Path::pairLoop);
+    EXPECT_EQ(rm::choosePath(BodyKind::euc, shapeOf(50, widest, stored, 0), kAvx512),
+              Path::tileSweep);
+    EXPECT_EQ(rm::choosePath(BodyKind::euc, shapeOf(50, widest + 1, stored, 0), kAvx512),
+              Path::pairLoop);
 
     const long double walkSteps = 49.0L * stored;
     const long double atShare = walkSteps / rm::kSharedRowStepShare;

@@ -112,6 +112,7 @@ struct RecordingBody {
     std::uint64_t n;
     std::atomic<int>* calls;
     std::uint64_t throwAt;
+    std::uint64_t rowLimit = n;
     void operator()(std::uint64_t i) const {
         calls[i].fetch_add(1);
         if (i == throwAt) {

@@ -11,6 +11,7 @@ SUITE_FIGURES (a file to append this suite's figure line to) and SUITE_PASS
 
 import io
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -51,6 +52,19 @@ def zip_of(files):
             info.external_attr = (0o755 << 16)
             z.writestr(info, data)
     return buf.getvalue()
+
+
+def unused_uids(count):
+    """User ids that the password database does not know."""
+    found = []
+    for uid in range(40000, 60000):
+        try:
+            pwd.getpwuid(uid)
+        except KeyError:
+            found.append(uid)
+            if len(found) == count:
+                return found
+    raise unittest.SkipTest("no unused user ids")
 
 
 AGENT_ZIP = zip_of({"install": AGENT_SCRIPT})
@@ -189,8 +203,9 @@ class StrangeBytes(HostileCase):
         env = self.env(server.url(), extra={b"__ZQ_BOOTSTRAP_INSTALLER_UNITTEST__": b""})
         proc = self.run_setup(setup, env)
         self.assert_agent_ran(proc)
-        self.assertEqual(os.path.dirname(self.agent_args()[1]), where)
-        self.assertTrue(os.path.isfile(os.path.join(where, b"bundle.zip")))
+        workspace = os.path.dirname(self.agent_args()[1])
+        self.assertEqual(os.path.dirname(workspace), where)
+        self.assertEqual(os.listdir(where), [b"setup"], "the workspace was left behind")
 
     def test_home(self):
         home = self.dir(b"home " + NASTY)
@@ -228,12 +243,13 @@ class HostileFiles(HostileCase):
         os.chmod(where, 0o555)
         env = self.env(server.url(), extra={b"__ZQ_BOOTSTRAP_INSTALLER_UNITTEST__": b"1"})
         proc = self.run_setup(setup, env, as_nobody=True)
-        self.assert_failed(proc, PAYLOAD_FAILED)
+        self.assert_failed(proc, b"No private directory could be made in the installer's own "
+                           b"directory " + where + b" (Permission denied).")
         self.assertEqual(server.requests(), [])
 
     def test_read_only_work_directory_holding_the_bundle(self):
-        # The bundle is there already, so the first write that fails is the
-        # download's destination: the cache message with the system's reason.
+        # A bundle lying there already is not the payload's: the run still
+        # needs a directory of its own.
         self.require_root()
         where = self.dir(b"readonly")
         setup = self.pack(where)
@@ -243,36 +259,41 @@ class HostileFiles(HostileCase):
         os.chmod(where, 0o555)
         env = self.env(server.url(), extra={b"__ZQ_BOOTSTRAP_INSTALLER_UNITTEST__": b"1"})
         proc = self.run_setup(setup, env, as_nobody=True)
-        lines = self.assert_failed(proc)
-        self.assertEqual(lines[:3], [
-            b"Internal Error: Failed to create local download cache - Permission denied.",
-            b"", b"Please rerun the installer."], proc.stderr)
+        self.assert_failed(proc, b"No private directory could be made in the installer's own "
+                           b"directory " + where + b" (Permission denied).")
         self.assertEqual(server.requests(), [])
 
-    def test_home_unset(self):
-        # Without HOME the cache lives under /tmp; a private mount namespace
-        # gives this run a /tmp of its own so nothing shared is touched.
-        if os.geteuid() != 0 or shutil.which("unshare") is None:
-            self.skipTest("needs root and unshare for a private /tmp")
-        fake_tmp = self.dir(b"fake-tmp", mode=0o1777)
-        self.pack(fake_tmp)  # run below as /tmp/setup, inside the namespace
-        server = self.serve(agent_server_behaviour())
-        # Inside the namespace the real /tmp is hidden: the agent records into
-        # the private one.
-        self.record = self.dir(b"fake-tmp", b"record", mode=0o777)
-        env = self.env(server.url(), extra={b"AGENT_RECORD": b"/tmp/record"})
-        del env[b"HOME"]
+    def test_home_unset_for_two_users(self):
+        # Users without HOME and without a password entry each get a home of
+        # their own under /tmp, so neither shuts the other out of its cache.
+        # A private mount namespace gives these runs a /tmp of their own.
+        self.require_root()
+        if shutil.which("unshare") is None or shutil.which("setpriv") is None:
+            self.skipTest("needs unshare and setpriv")
         probe = subprocess.run(["unshare", "-m", "true"], capture_output=True)
         if probe.returncode != 0:
             self.skipTest("mount namespaces are not available here")
-        proc = self.run_setup(b"unshare", env, args=[
-            b"-m", b"sh", b"-c", b'mount --bind "$1" /tmp && exec /tmp/setup', b"sh", fake_tmp])
-        self.assert_agent_ran(proc)
-        base = os.path.join(fake_tmp, CACHE_SUBPATH)
-        self.assertTrue(os.path.isfile(os.path.join(base, b"installagent", b"install")))
-        self.assertEqual(os.stat(os.path.join(fake_tmp, b".velmar")).st_mode & 0o077, 0)
+        fake_tmp = self.dir(b"fake-tmp", mode=0o1777)
+        self.pack(fake_tmp)  # run below as /tmp/setup, inside the namespace
+        server = self.serve(agent_server_behaviour())
+        self.record = self.dir(b"fake-tmp", b"record", mode=0o777)
+        env = self.env(server.url(), extra={b"AGENT_RECORD": b"/tmp/record"})
+        del env[b"HOME"]
+        for uid in unused_uids(2):
+            with self.subTest(uid=uid):
+                for name in os.listdir(self.record):  # the other user's
+                    os.remove(os.path.join(self.record, name))
+                proc = self.run_setup(b"unshare", env, args=[
+                    b"-m", b"sh", b"-c", b'mount --bind "$1" /tmp && exec setpriv --reuid "$2" '
+                    b'--regid "$2" --clear-groups /tmp/setup', b"sh", fake_tmp, b"%d" % uid])
+                self.assert_agent_ran(proc)
+                home = os.path.join(fake_tmp, b".velmar-%d" % uid)
+                self.assertEqual(os.stat(home).st_uid, uid)
+                self.assertEqual(os.stat(home).st_mode & 0o077, 0)
+                base = os.path.join(home, CACHE_SUBPATH)
+                self.assertTrue(os.path.isfile(os.path.join(base, b"installagent", b"install")))
+        self.assertFalse(os.path.exists(os.path.join(fake_tmp, b".velmar")))
         leftovers = [n for n in os.listdir(fake_tmp) if n.startswith(b"zq")]
-        self.assertTrue(os.path.isfile(os.path.join(fake_tmp, b"setup")))
         self.assertEqual(leftovers, [], "the workspace was left behind")
 
     def test_unreadable_setup_file(self):

@@ -47,12 +47,30 @@ M5 = "Could not reach the download server. " + CHECK_TAIL
 UNZIP_FAILED = "Failed to unzip the install agent"
 INIT_FAILED = "Failed to initialize the install agent."
 PAYLOAD_FAILED = "Internal error: Failed to initialize application installer (201)"
-NOT_SIGNED = ("The downloaded install agent is not signed by this release's key; "
-              "refusing to run it.")
+
 OLD_LIBCURL = ("The installer needs libcurl 7.61.0 or later to download the install agent, "
                "but this system's libcurl is %s.")
 KEY_UNUSABLE = ("The install agent key that came with this installer is not a usable "
                 "Ed25519 public key; the installer is damaged.")
+URL_UNUSABLE = ("The install agent URL that came with this installer is not a usable http or "
+                "https URL; the installer is damaged.")
+
+
+def not_signed(signature_url: str) -> str:
+    """The refusal of an archive that the signature at signature_url does not cover."""
+    return ("The downloaded install agent is not signed by this release's key: the signature at "
+            "%s does not verify against it (the archive was changed after signing, or another "
+            "key signed it); refusing to run it." % signature_url)
+
+
+def no_signature(signature_url: str, code: int) -> str:
+    return ("The downloaded install agent is not signed: there is no signature at %s "
+            "(HTTP code %d); refusing to run it." % (signature_url, code))
+
+
+def signature_size(signature_url: str, size: str) -> str:
+    return ("The downloaded install agent is not signed: %s holds %s bytes, not a 64-byte "
+            "Ed25519 signature; refusing to run it." % (signature_url, size))
 
 
 def m4_lines(library_text: str) -> List[str]:
@@ -217,10 +235,38 @@ def read_run(run_dir: str) -> AgentRun:
                     listing=sorted(line for line in listing.splitlines() if line))
 
 
+# In a mount namespace of its own: keeps the test's directory $1 (under /tmp)
+# at its path inside the directory $0, mounts $0 on /tmp, then runs the
+# command line after them.
+_PRIVATE_TMP_SCRIPT = ('inner="$0/${1#/tmp/}" && mkdir -p "$inner" && mount --bind "$1" "$inner" '
+                       '&& mount --rbind "$0" /tmp && shift && exec "$@"')
+_private_tmp_works: Optional[bool] = None
+
+
+def private_tmp_prefix(directory: str, test_dir: str) -> List[str]:
+    """A command prefix that gives its command `directory` as /tmp, with the
+    test's own directory still at its path, so that the workspaces of runs
+    killed on purpose stay inside the test's directory; empty where that
+    needs what this machine lacks (root, unshare), and the runs then use the
+    real /tmp."""
+    global _private_tmp_works
+    command = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+               _PRIVATE_TMP_SCRIPT, directory, test_dir]
+    if _private_tmp_works is None:
+        _private_tmp_works = (os.geteuid() == 0 and shutil.which("unshare") is not None and
+                              test_dir.startswith("/tmp/") and
+                              subprocess.run(command + ["true"], capture_output=True).returncode == 0)
+    return command if _private_tmp_works else []
+
+
 class SetupCase(unittest.TestCase):
     """Own temp dir, HOME, record dir, scripted server and a packed setup."""
 
     stub = STUB
+    # Whether setup sees a directory of the test's own as /tmp (see
+    # private_tmp_prefix): for cases that kill runs on purpose. Nothing else
+    # under the machine's /tmp is visible to such a run.
+    private_tmp_runs = False
 
     def setUp(self):
         if not self.stub or not os.access(self.stub, os.X_OK):
@@ -230,6 +276,8 @@ class SetupCase(unittest.TestCase):
         self.home = self.make_dir("home")
         self.record_dir = os.path.join(self.tmp, "records")
         self.cwd = self.make_dir("cwd")
+        self.private_tmp = self.make_dir("tmp")
+        os.chmod(self.private_tmp, 0o1777)
         self.bundle = os.path.join(self.tmp, "myapp-1.0.zip")
         with open(self.bundle, "wb") as f:
             f.write(bundle_archive())
@@ -250,13 +298,16 @@ class SetupCase(unittest.TestCase):
         return path
 
     def pack(self, out_dir: str, add: Sequence[str] = (), stub: Optional[str] = None,
-             name: str = "setup", agent_key: Optional[str] = None) -> str:
+             name: str = "setup", agent_key: Optional[str] = None,
+             agent_url: Optional[str] = None) -> str:
         out = os.path.join(out_dir, name)
         cmd = [PACK_SETUP, "--stub", stub or self.stub, "--bundle", self.bundle]
         for path in add:
             cmd += ["--add", path]
         if agent_key is not None:
             cmd += ["--agent-key", agent_key]
+        if agent_url is not None:
+            cmd += ["--agent-url", agent_url]
         done = subprocess.run(cmd + ["--output", out], capture_output=True)
         self.assertEqual(done.returncode, 0, done.stderr.decode())
         return out
@@ -312,16 +363,31 @@ class SetupCase(unittest.TestCase):
                         ASAN_OPTIONS="verify_asan_link_order=0", **extra)
 
     def run_setup(self, args: Sequence = (), env: Optional[Dict[str, str]] = None,
-                  setup: Optional[str] = None, timeout: float = 60) -> Outcome:
+                  setup: Optional[str] = None, timeout: float = 60,
+                  wrapper: Sequence[str] = (), preexec_fn=None) -> Outcome:
+        """Runs setup (after the `wrapper` command line, if any)."""
         start = time.monotonic()
-        done = subprocess.run([setup or self.setup_path] + list(args),
+        done = subprocess.run(self.setup_command(setup, wrapper) + list(args),
                               env=env if env is not None else self.env(),
                               cwd=self.cwd, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=timeout)
+                              timeout=timeout, preexec_fn=preexec_fn)
         elapsed = time.monotonic() - start
         self.assertEqual(done.stdout, b"", "setup wrote to standard output")
         return Outcome(done.returncode, done.stderr, self.new_runs(), elapsed)
+
+    def setup_command(self, setup: Optional[str] = None,
+                      wrapper: Sequence[str] = ()) -> List[str]:
+        """The command line that starts setup (after `wrapper`, if any)."""
+        prefix = private_tmp_prefix(self.private_tmp, self.tmp) if self.private_tmp_runs else []
+        return prefix + list(wrapper) + [setup or self.setup_path]
+
+    def outside_path(self, path: str) -> str:
+        """Where a path that setup saw under /tmp is seen from the test."""
+        if (path.startswith("/tmp/") and self.private_tmp_runs and
+                private_tmp_prefix(self.private_tmp, self.tmp)):
+            return os.path.join(self.private_tmp, path[len("/tmp/"):])
+        return path
 
     def new_runs(self) -> List[AgentRun]:
         runs = []
@@ -358,7 +424,8 @@ class SetupCase(unittest.TestCase):
         if tag is not None:
             self.assertEqual(run.tag, tag)
         if run.workspace.startswith("/tmp/zq"):
-            self.assertFalse(os.path.exists(run.workspace), "workspace left behind")
+            self.assertFalse(os.path.exists(self.outside_path(run.workspace)),
+                             "workspace left behind")
         return run
 
     def assert_failed(self, outcome: Outcome, lines: Sequence[str]) -> None:

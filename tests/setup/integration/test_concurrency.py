@@ -91,6 +91,8 @@ class Record:
 
 
 class ConcurrentRuns(h.SetupCase):
+    private_tmp_runs = True  # runs killed with SIGKILL leave their workspaces
+
     def setUp(self):
         super().setUp()
         self.server.set_responder(per_method(agent_reply("v1")))
@@ -101,7 +103,7 @@ class ConcurrentRuns(h.SetupCase):
         env = self.env(**extra)
         if record_dir:
             env["AGENT_RECORD_DIR"] = record_dir
-        return subprocess.Popen([self.setup_path], env=env, cwd=self.cwd,
+        return subprocess.Popen(self.setup_command(), env=env, cwd=self.cwd,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, start_new_session=True)
 

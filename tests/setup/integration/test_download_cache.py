@@ -160,6 +160,28 @@ class CacheLocation(h.SetupCase):
         self.assertTrue(os.path.isdir(os.path.join(self.tmp, "it's my home")))
 
 
+class AgentUrl(h.SetupCase):
+    """The URL comes from the environment, else from the release's payload."""
+
+    def test_the_url_the_release_was_packed_with(self):
+        setup = self.pack(self.make_dir("with-url"), agent_url=self.server.url())
+        env = self.env()
+        del env["ZQ_INTERNAL_INSTALL_AGENT_URL"]
+        self.assert_agent_ran(self.run_setup(setup=setup, env=env), tag="v1")
+        self.assertEqual(self.server.requests(), [HEADER, ARCHIVE])
+        # The environment still overrides it.
+        other = h.AgentServer(per_method(agent_reply("other", '"o"')))
+        self.addCleanup(other.close)
+        self.assert_agent_ran(self.run_setup(setup=setup, env=self.env(url=other.url())),
+                              tag="other")
+        self.assertEqual(self.server.requests(), [HEADER, ARCHIVE])
+
+    def test_a_damaged_url_file_stops_the_run_before_any_request(self):
+        setup = self.pack_payload(self.make_dir("damaged"), {"agent-url": b"ftp://x/agent\n"})
+        self.assert_failed(self.run_setup(setup=setup), [h.URL_UNUSABLE])
+        self.assertEqual(self.server.requests(), [])
+
+
 class SignedAgents(h.SetupCase):
     """A release packed with an agent key: the signature is fetched and
     checked before the archive counts, and the cache records the key."""
@@ -213,7 +235,8 @@ class SignedAgents(h.SetupCase):
 
         # The old release no longer trusts that cache, nor the new signature.
         self.server.clear()
-        self.assert_failed(self.run_setup(setup=self.signed_setup), [h.NOT_SIGNED])
+        self.assert_failed(self.run_setup(setup=self.signed_setup),
+                           [h.not_signed(self.server.url(h.SIGNATURE_PATH))])
         self.assertEqual(self.server.requests(), [HEADER, SIGNATURE, ARCHIVE])
         self.assert_cache(stored_record('"s1"', new_key), launcher=True)
 

@@ -3,6 +3,7 @@
 import os
 import resource
 import shutil
+import signal
 import socket
 import subprocess
 import time
@@ -39,6 +40,11 @@ class ServerAnswers(h.SetupCase):
                          "Check your internet connectivity, proxy server, firewall, and "
                          "virus scanner settings and rerun the installer.")
 
+    def test_400_to_the_header_request(self):
+        self.server.set_responder(per_method(Reply(status=400, body=b"bad request")))
+        self.assert_failed(self.run_setup(), [h.m6_line(400)])
+        self.assertEqual(self.server.methods(), [HEAD])
+
     def test_405_for_head_tries_no_get(self):
         self.server.set_responder(per_method(agent_reply("v1"), head=Reply(status=405)))
         self.assert_failed(self.run_setup(), [h.m6_line(405)])
@@ -62,7 +68,7 @@ class ServerAnswers(h.SetupCase):
 
     def test_error_page_of_the_full_request_keeps_the_old_agent(self):
         self.assert_agent_ran(self.run_setup(), tag="v1")
-        for code, lines in ((500, [h.m6_line(500)]), (404, [h.M5])):
+        for code, lines in ((500, [h.m6_line(500)]), (404, [h.M5]), (400, [h.m6_line(400)])):
             page = Reply(status=code, headers=(("ETag", '"v2"'),),
                          body=b"<html>error page</html>\n")
             self.server.set_responder(per_method(page, head=agent_reply("v2", '"v2"')))
@@ -135,6 +141,13 @@ class AgentAndPayload(h.SetupCase):
         outcome = self.run_setup(env=self.env(AGENT_EXIT="7"))
         self.assert_agent_ran(outcome, tag="v1")
 
+    def test_a_launcher_that_is_a_directory_is_no_agent(self):
+        archive = h.zip_bytes({"install/": b"", "tag": b"directory"})
+        self.server.set_responder(per_method(
+            Reply(status=200, headers=(("ETag", '"dir"'),), body=archive)))
+        self.assert_failed(self.run_setup(), [h.INIT_FAILED])
+        self.assert_nothing_cached()
+
     def test_truncated_setup_file_never_starts_the_agent(self):
         with open(self.setup_path, "rb") as f:
             data = f.read()
@@ -144,6 +157,89 @@ class AgentAndPayload(h.SetupCase):
         outcome = self.run_setup()
         self.assert_failed(outcome, [h.PAYLOAD_FAILED])
         self.assertEqual(self.server.requests(), [])
+
+
+class CallersSignals(h.SetupCase):
+    def test_sigchld_ignored_by_the_caller(self):
+        # Inherited across exec, it would make every system() call fail.
+        outcome = self.run_setup(preexec_fn=lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN))
+        self.assert_agent_ran(outcome, tag="v1")
+
+
+class Interruptions(h.SetupCase):
+    """A signal before the agent starts takes the run's files with it, and
+    setup ends by that signal. The workspace is made beside setup here, where
+    this test can see what is left of it."""
+
+    def start_slow_download(self, preexec_fn=None):
+        body = h.agent_archive("slow", padding=256 * 1024)
+        self.server.set_responder(per_method(
+            Reply(status=200, headers=(("ETag", '"slow"'),), body=body, chunk_delay=0.1)))
+        self.server.clear()
+        os.chmod(os.path.dirname(self.setup_path), 0o755)
+        proc = subprocess.Popen(self.setup_command(),
+                                env=self.env(__ZQ_BOOTSTRAP_INSTALLER_UNITTEST__=""),
+                                cwd=self.cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, preexec_fn=preexec_fn)
+        deadline = time.monotonic() + 30
+        while GET not in self.server.methods() and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return proc
+
+    def test_a_signal_during_the_download_ends_setup_by_it_and_leaves_nothing(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(sig.name):
+                proc = self.start_slow_download()
+                proc.send_signal(sig)
+                out, err = proc.communicate(timeout=30)
+                self.assertEqual((proc.returncode, out, err), (-sig, b"", b""))
+                self.assertEqual(os.listdir(os.path.dirname(self.setup_path)), ["setup"])
+                self.assert_nothing_cached()
+                self.assertEqual(self.new_runs(), [])
+
+    def test_sigint_ignored_by_the_caller_stays_ignored(self):
+        proc = self.start_slow_download(lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=60)
+        self.assert_agent_ran(h.Outcome(proc.returncode, err, self.new_runs(), 0), tag="slow")
+
+
+@unittest.skipUnless(shutil.which("strace"), "needs strace to make system calls fail")
+class FailingSystemCalls(h.SetupCase):
+    """System calls made to fail as some file systems and sandboxes do."""
+
+    def run_failing(self, fault, timeout=30):
+        # LeakSanitizer, in a sanitized build, cannot work under a tracer.
+        outcome = self.run_setup(wrapper=["strace", "-qq", "-o", os.devnull, "-e",
+                                          "inject=" + fault],
+                                 env=self.env(ASAN_OPTIONS="detect_leaks=0"), timeout=timeout)
+        if outcome.status != 0 and b"strace:" in outcome.stderr:
+            self.skipTest("strace cannot trace here: " + outcome.stderr.decode())
+        return outcome
+
+    def test_a_lock_that_cannot_be_taken_means_no_cache_not_a_busy_one(self):
+        # ENOLCK: a network home without a lock manager. The run neither
+        # waits nor uses the current cache: it runs a verified copy of its own.
+        self.assert_agent_ran(self.run_setup(), tag="v1")
+        self.server.set_responder(per_method(agent_reply("v2", '"v2"')))
+        self.server.clear()
+        run = self.assert_agent_ran(self.run_failing("flock:error=ENOLCK"), tag="v2")
+        self.assertEqual(self.server.methods(), [HEAD, GET])
+        self.assertNotEqual(run.launcher, self.cached_launcher())
+        self.assert_cache(stored_validator('"v1"'), launcher=True)
+
+    def test_a_refused_exchange_takes_two_renames(self):
+        # EPERM: a sandbox that refuses renameat2, on an empty cache and on
+        # an update.
+        for tag in ("v1", "v2"):
+            with self.subTest(tag):
+                self.server.set_responder(per_method(agent_reply(tag, '"%s"' % tag)))
+                outcome = self.run_failing("renameat2:error=EPERM")
+                run = self.assert_agent_ran(outcome, tag=tag)
+                self.assertEqual(run.launcher, self.cached_launcher())
+                self.assert_cache(stored_validator('"%s"' % tag), launcher=True)
+                self.assertEqual(sorted(os.listdir(self.cache_dir())),
+                                 [".inuse", ".lock", ".validatestring", "installagent"])
 
 
 class WriteLimits(h.SetupCase):
@@ -156,7 +252,7 @@ class WriteLimits(h.SetupCase):
         def small_files():
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
-        done = subprocess.run([self.setup_path], env=self.env(), cwd=self.cwd,
+        done = subprocess.run(self.setup_command(), env=self.env(), cwd=self.cwd,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60,
                               preexec_fn=small_files)
         outcome = h.Outcome(done.returncode, done.stderr, self.new_runs(), 0)
@@ -195,7 +291,7 @@ class StartingTheAgent(h.SetupCase):
         other = self.pack(self.make_dir("other"))
         env = self.env(GATE=gate)
         env["PATH"] = tools + ":" + env["PATH"]
-        proc = subprocess.Popen([self.setup_path], env=env, cwd=self.cwd,
+        proc = subprocess.Popen(self.setup_command(), env=env, cwd=self.cwd,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
         deadline = time.monotonic() + 30
@@ -240,12 +336,26 @@ class NoPrivateWorkspace(h.SetupCase):
             + where + " is not owned by you or can be written by others; refusing to work in it."])
         self.assertFalse(os.path.exists(os.path.join(self.record_dir, "planted")))
 
-    def test_private_directory_of_ones_own_is_used(self):
+    def test_private_directory_of_ones_own_is_used_and_left_as_it_was(self):
         where = self.make_dir("private")
         os.chmod(where, 0o700)
         setup = self.pack(where)
-        self.assert_agent_ran(self.run_without_tmp(setup), tag="v1")
-        self.assertTrue(os.path.isfile(os.path.join(where, "bundle.zip")))
+        run = self.assert_agent_ran(self.run_without_tmp(setup), tag="v1")
+        self.assertEqual(os.path.dirname(run.workspace), where)
+        self.assertEqual(os.listdir(where), ["setup"])
+
+    def test_a_refused_agent_is_refused_again_by_the_next_run(self):
+        # The refused archive must not stay beside setup, where the next run
+        # would take it for an agent that came with the payload.
+        key = self.make_key("release")
+        where = self.make_dir("signed")
+        os.chmod(where, 0o700)
+        setup = self.pack(where, agent_key=key.public)
+        self.serve_signed(agent_reply("unsigned"), signature_reply(bytes(64)))
+        for _ in range(2):
+            self.assert_failed(self.run_without_tmp(setup),
+                               [h.not_signed(self.server.url(h.SIGNATURE_PATH))])
+            self.assertEqual(os.listdir(where), ["setup"])
 
 
 class UntrustedCache(h.SetupCase):
@@ -295,37 +405,39 @@ class SignatureRefusals(h.SetupCase):
         self.signed_setup = self.pack(self.make_dir("signed"), agent_key=self.key.public)
 
     def refusals(self, tag):
-        """(name, archive, signature, other routes, requests) for an agent
-        `tag` that the server offers in a way the release must refuse."""
+        """(name, archive, signature, other routes, requests, refusal) for an
+        agent `tag` that the server offers in a way the release must refuse."""
         archive = agent_reply(tag, '"%s"' % tag)
         good = self.sign(h.agent_archive(tag), self.key)
         stranger = self.make_key("stranger-" + tag)
         moved = Reply(status=302, headers=(("Location", h.SIGNATURE_PATH + ".moved"),))
+        at = self.server.url(h.SIGNATURE_PATH)
         return [
             ("tampered archive", archive,
              signature_reply(self.sign(h.agent_archive(tag + "-as-signed"), self.key)), {},
-             [HEADER, SIGNATURE, ARCHIVE]),
+             [HEADER, SIGNATURE, ARCHIVE], h.not_signed(at)),
             ("signed by another key", archive,
              signature_reply(self.sign(h.agent_archive(tag), stranger)), {},
-             [HEADER, SIGNATURE, ARCHIVE]),
+             [HEADER, SIGNATURE, ARCHIVE], h.not_signed(at)),
             ("truncated signature", archive, signature_reply(good[:32]), {},
-             [HEADER, SIGNATURE]),
+             [HEADER, SIGNATURE], h.signature_size(at, "32")),
             ("signature answers 404", archive, Reply(status=404, body=b"not found\n"), {},
-             [HEADER, SIGNATURE]),
+             [HEADER, SIGNATURE], h.no_signature(at, 404)),
             # The signature must be the answer of the agent URL + ".sig"
             # itself: a redirect is not followed, even to a good signature.
             ("signature served through a redirect", archive, moved,
-             {h.SIGNATURE_PATH + ".moved": signature_reply(good)}, [HEADER, SIGNATURE]),
+             {h.SIGNATURE_PATH + ".moved": signature_reply(good)}, [HEADER, SIGNATURE],
+             h.no_signature(at, 302)),
         ]
 
     def test_refused_on_an_empty_cache_and_nothing_cached(self):
-        for name, archive, signature, extra, requests in self.refusals("v1"):
+        for name, archive, signature, extra, requests, refusal in self.refusals("v1"):
             with self.subTest(name):
                 home = self.make_dir("home-" + name.replace(" ", "-"))
                 self.serve_signed(archive, signature, extra)
                 self.server.clear()
                 self.assert_failed(self.run_setup(setup=self.signed_setup,
-                                                  env=self.env(home=home)), [h.NOT_SIGNED])
+                                                  env=self.env(home=home)), [refusal])
                 self.assertEqual(self.server.requests(), requests)
                 self.assert_nothing_cached(home)
 
@@ -334,11 +446,11 @@ class SignatureRefusals(h.SetupCase):
                           signature_reply(self.sign(h.agent_archive("v1"), self.key)))
         self.assert_agent_ran(self.run_setup(setup=self.signed_setup), tag="v1")
         launcher = h.read_file(self.cached_launcher())
-        for name, archive, signature, extra, requests in self.refusals("v2"):
+        for name, archive, signature, extra, requests, refusal in self.refusals("v2"):
             with self.subTest(name):
                 self.serve_signed(archive, signature, extra)
                 self.server.clear()
-                self.assert_failed(self.run_setup(setup=self.signed_setup), [h.NOT_SIGNED])
+                self.assert_failed(self.run_setup(setup=self.signed_setup), [refusal])
                 self.assertEqual(self.server.requests(), requests)
                 self.assert_cache(stored_record('"v1"', self.key), launcher=True)
                 self.assertEqual(h.read_file(self.cached_launcher()), launcher)

@@ -67,7 +67,7 @@ class Progress(h.SetupCase):
         master, slave = pty.openpty()
         self.addCleanup(os.close, master)
         with tempfile.TemporaryFile() as out:
-            proc = subprocess.Popen([self.setup_path], env=self.env(), cwd=self.cwd,
+            proc = subprocess.Popen(self.setup_command(), env=self.env(), cwd=self.cwd,
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=slave)
             os.close(slave)
             shown = read_pty(master, proc, time.monotonic() + 60)

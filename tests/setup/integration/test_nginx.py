@@ -149,7 +149,8 @@ class AgainstNginx(h.SetupCase):
 
         # A new archive whose signature was not updated: refused, cache kept.
         self.nginx.publish(h.agent_archive("n2-unsigned"), time.time())
-        self.assert_failed(self.run_setup(setup=setup, env=env), [h.NOT_SIGNED])
+        self.assert_failed(self.run_setup(setup=setup, env=env),
+                           [h.not_signed(self.nginx.url() + ".sig")])
         self.assertEqual(self.nginx.requests()[3:],
                          [("HEAD", path, "200"), ("GET", sig, "200"), ("GET", path, "200")])
         self.assertEqual(self.validator(), first)

@@ -349,7 +349,7 @@ TEST_F(SignedAcquisition, ARefusedAgentLeavesTheCacheAsItWas) {
     const std::string record = readFile(base() + ".validatestring");
     serveSigned("tampered agent", "\"v2\"", "the archive that was signed");
     EXPECT_EQ(acquire(), "");
-    EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentNotSigned});
+    EXPECT_EQ(reports, std::vector<std::string>{setup::signatureMismatchMessage(url_ + ".sig")});
     EXPECT_EQ(readFile(launcher()), "signed agent");
     EXPECT_EQ(readFile(base() + ".validatestring"), record);
     EXPECT_EQ(setup_test::shellOutput("ls -A '" + base() + "'"),

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "agent_download.hpp"
 #include "agent_signature.hpp"
@@ -69,7 +70,8 @@ protected:
     std::string base() const { return home_.path() + "/" + setup::kUserAgentSubpath; }
     std::string destination() const { return workspace_ / "InstallAgent.zip"; }
     FetchResult fetch(const std::string& url) {
-        return setup::fetchAgentArchive(url, destination(), key_, setup_test::captureReport);
+        return setup::fetchAgentArchive(url, destination(), key_, setup::CacheUse::consult,
+                                        setup_test::captureReport);
     }
     void cacheAgent(const std::string& validator) {
         setup_test::writeFile(base() + "installagent/install", "cached");
@@ -87,10 +89,11 @@ protected:
 
 TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
     auto noHandle = []() -> CURL* { return nullptr; };
-    EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(), key_,
-                                       setup_test::captureReport, noHandle)
-                  .status,
-              FetchStatus::Failed);
+    EXPECT_EQ(
+        setup::fetchAgentArchive("http://127.0.0.1:9/agent", destination(), key_,
+                                 setup::CacheUse::consult, setup_test::captureReport, noHandle)
+            .status,
+        FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0],
               "Internal Error: Failed to initialize the download process - could not create a "
@@ -99,7 +102,7 @@ TEST_F(FetchAgentArchive, MissingDownloadHandleIsAFailure) {
 
 TEST_F(FetchAgentArchive, UnwritableDestinationIsReported) {
     EXPECT_EQ(setup::fetchAgentArchive("http://127.0.0.1:9/agent", workspace_ / "no/such/file",
-                                       key_, setup_test::captureReport)
+                                       key_, setup::CacheUse::consult, setup_test::captureReport)
                   .status,
               FetchStatus::Failed);
     ASSERT_EQ(reports.size(), 1u);
@@ -271,8 +274,9 @@ std::string fetchUnderFileSizeLimit(const std::string& url, const std::string& d
         const rlimit limit{limitBytes, limitBytes};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
         setup_test::clearReports();
-        const FetchResult result = setup::fetchAgentArchive(url, destination, setup::AgentKey(),
-                                                            setup_test::captureReport);
+        const FetchResult result =
+            setup::fetchAgentArchive(url, destination, setup::AgentKey(), setup::CacheUse::consult,
+                                     setup_test::captureReport);
         struct sigaction after {};
         sigaction(SIGXFSZ, nullptr, &after);
         std::string text = reports.empty() ? "" : reports[0];
@@ -414,39 +418,60 @@ TEST_F(SignedFetch, AnArchiveTheSignatureDoesNotCoverIsRefused) {
         ScriptedServer server({signatureRule(sent), agentRule("agent archive", "\"new\"")});
         setup_test::clearReports();
         EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed);
-        EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentNotSigned});
+        EXPECT_EQ(reports, std::vector<std::string>{
+                               setup::signatureMismatchMessage(server.url("/agent.sig"))});
         EXPECT_EQ(server.requests(),
                   (std::vector<std::string>{"HEAD /agent", "GET /agent.sig", "GET /agent"}));
         expectCacheUntouched("ETag: \"old\"\r");
     }
 }
 
+TEST_F(SignedFetch, AnArchiveReplacedAfterTheSignatureWasFetchedIsCheckedAgain) {
+    // The server switched to a new archive and its signature between this
+    // run's signature and archive requests; its validator tells.
+    Rule oldSignature = signatureRule(signature("old archive"));
+    oldSignature.times = 1;
+    Rule head = methodRule("HEAD", 200, "\"old\"");
+    ScriptedServer server({oldSignature, signatureRule(signature("new archive")), head,
+                           agentRule("new archive", "\"new\"")});
+    const FetchResult result = fetch(server.url("/agent"));
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(result.status, FetchStatus::Downloaded);
+    EXPECT_EQ(result.validator, "ETag: \"new\"\r");
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent.sig",
+                                                           "GET /agent", "GET /agent.sig"}));
+}
+
 TEST_F(SignedFetch, AnswersThatAreNoSignatureAreRefusedBeforeTheArchive) {
     cacheAgent("ETag: \"old\"\r");
     const std::string good = signature("agent archive");
-    std::vector<std::pair<std::string, Rule>> cases = {
-        {"truncated", signatureRule(good.substr(0, 63))},
-        {"one byte long", signatureRule(good + "x")},
-        {"empty", signatureRule("")},
-        {"much too long", signatureRule(std::string(100000, 's'))},
-        {"not found", signatureRule("not found", 404)},
-        {"not found, long page", signatureRule(std::string(5000, 'p'), 404)},
-        {"server error, good bytes", signatureRule(good, 500)},
-        {"no content", signatureRule("", 204)},
+    // The sentence names the cause: a status that is no success, or else the size.
+    std::vector<std::tuple<std::string, Rule, std::string>> cases = {
+        {"truncated", signatureRule(good.substr(0, 63)), "holds 63 bytes"},
+        {"one byte long", signatureRule(good + "x"), "holds more than 64 bytes"},
+        {"empty", signatureRule(""), "holds 0 bytes"},
+        {"much too long", signatureRule(std::string(100000, 's')), "holds more than 64 bytes"},
+        {"not found", signatureRule("not found", 404), "(HTTP code 404)"},
+        {"not found, long page", signatureRule(std::string(5000, 'p'), 404), "(HTTP code 404)"},
+        {"server error, good bytes", signatureRule(good, 500), "(HTTP code 500)"},
+        {"no content", signatureRule("", 204), "holds 0 bytes"},
     };
     Rule moved = signatureRule("moved", 302);
     moved.headers = {{"Location", "/elsewhere.sig"}};
-    cases.push_back({"redirected", moved});
+    cases.push_back({"redirected", moved, "(HTTP code 302)"});
     Rule endless = signatureRule("");
     endless.endless = true;
-    cases.push_back({"endless", endless});
+    cases.push_back({"endless", endless, "holds more than 64 bytes"});
     Rule elsewhere = signatureRule(good);
     elsewhere.path = "/elsewhere.sig";
-    for (const auto& [name, rule] : cases) {
+    for (const auto& [name, rule, cause] : cases) {
         ScriptedServer server({rule, elsewhere, agentRule("agent archive", "\"new\"")});
         setup_test::clearReports();
         EXPECT_EQ(fetch(server.url("/agent")).status, FetchStatus::Failed) << name;
-        EXPECT_EQ(reports, std::vector<std::string>{setup::kAgentNotSigned}) << name;
+        ASSERT_EQ(reports.size(), 1u) << name;
+        EXPECT_EQ(reports[0].rfind("The downloaded install agent is not signed: ", 0), 0u) << name;
+        EXPECT_NE(reports[0].find(server.url("/agent.sig") + " " + cause), std::string::npos)
+            << reports[0];
         // Neither the archive nor a redirect's target is asked for.
         EXPECT_EQ(server.requests(), (std::vector<std::string>{"HEAD /agent", "GET /agent.sig"}))
             << name;

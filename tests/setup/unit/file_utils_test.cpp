@@ -102,13 +102,14 @@ TEST(UserBaseDirectory, ComposesHomeAndTheCacheSubpath) {
         ScopedEnv env("HOME", "/");
         EXPECT_EQ(setup::userBaseDirectory(), "/.velmar/installagent/T4410c/kestrel64/");
     }
+    // A one-character home keeps its separator.
     {
-        ScopedEnv env("HOME", "");
-        EXPECT_EQ(setup::userBaseDirectory(), "/tmp/.velmar/installagent/T4410c/kestrel64/");
+        ScopedEnv env("HOME", ".");
+        EXPECT_EQ(setup::userBaseDirectory(), "./.velmar/installagent/T4410c/kestrel64/");
     }
     {
-        ScopedEnv env("HOME", nullptr);
-        EXPECT_EQ(setup::userBaseDirectory(), "/tmp/.velmar/installagent/T4410c/kestrel64/");
+        ScopedEnv env("HOME", "a");
+        EXPECT_EQ(setup::userBaseDirectory(), "a/.velmar/installagent/T4410c/kestrel64/");
     }
 }
 

@@ -45,7 +45,8 @@ void fetchWithRecorder(const std::string& url, const setup::OptionSetter& record
     TempDir workspace;
     setup_test::ScopedEnv home("HOME", workspace.path().c_str());
     setup::fetchAgentArchive(url, workspace / "InstallAgent.zip", setup::AgentKey(),
-                             setup_test::captureReport, freshHandle, recorder);
+                             setup::CacheUse::consult, setup_test::captureReport, freshHandle,
+                             recorder);
 }
 
 TEST(TransferPolicy, CompiledLimitsReachTheirOwnOptions) {
