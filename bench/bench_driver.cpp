@@ -5,6 +5,7 @@
 #include "process_memory.hpp"
 
 #include "vornhost/array_factory.hpp"
+#include "block_run.hpp"
 #include "result_output.hpp"
 #include "entry.hpp"
 #include "rowmetric/rowmetric.h"
@@ -55,7 +56,11 @@ constexpr const char* kUsage =
     "                    this processor has (\"lane_isa\" in the output)\n"
     "  --blocks PAIRS    also time the result computed in row blocks of about PAIRS\n"
     "                    pairs through rowmetric_pairs_v1, as a streaming front end\n"
-    "                    does, and one call for row 0 alone (the per-call setup)\n";
+    "                    does, and one call for row 0 alone (the per-call setup)\n"
+    "  --nearest K       also time each column's K nearest as hux-run --nearest finds\n"
+    "                    them (blocks through rowmetric_pairs_v1), at the most threads\n"
+    "  --dump-nearest FILE  write those lists: N x K column indices (uint64, from 0),\n"
+    "                    then N x K distances (raw doubles)\n";
 
 struct Options {
     std::string data;
@@ -63,6 +68,8 @@ struct Options {
     std::string param;
     std::string dump;
     std::string outputDir;
+    std::string nearestDump;
+    std::optional<std::uint64_t> nearest;
     std::optional<rowmetric::Path> path;
     std::optional<double> exponent;
     int runs = 5;
@@ -125,6 +132,10 @@ Options parseOptions(int argc, char** argv) {
             o.writeBaseline = true;
         } else if (arg == "--time-output") {
             o.outputDir = next();
+        } else if (arg == "--nearest") {
+            o.nearest = std::stoull(next());
+        } else if (arg == "--dump-nearest") {
+            o.nearestDump = next();
         } else if (arg == "--blocks") {
             o.blockPairs = std::stoull(next());
             if (o.blockPairs == 0) {
@@ -252,6 +263,50 @@ void timeOutput(const std::string& dir, const double* values, std::uint64_t coun
         std::printf(", \"%s_write_seconds\": %.6f, \"%s_bytes\": %lld", form, median(times), form,
                     static_cast<long long>(status.st_size));
     }
+}
+
+// Each column's K nearest as hux-run --nearest finds them: the pair-block
+// entry (linked in) block by block, heaps fed while the next block is
+// computed; medians of `runs` after a warm-up, with the sorted lists
+// optionally dumped.
+void timeNearest(const Options& o, const vornArray* x, const vornArray* extra, int runs) {
+    huxrun::RunOptions options;
+    options.nearest = *o.nearest;
+    huxrun::BlockRun run;
+    run.call = huxrun::pairCall(rowmetric_pairs_v1, x, o.metric, extra, 0);
+    run.rows = huxrun::RowRange{0, run.call.matrix.n};
+    auto gather = [&] {
+        auto lists = huxrun::gatherNearest(options, run, run.rows, huxrun::computeBlocks(run.call));
+        if (const auto* failure = std::get_if<huxrun::Failure>(&lists))
+            throw std::runtime_error(failure->text);
+        huxrun::NeighbourLists sorted = std::move(std::get<huxrun::NeighbourLists>(lists));
+        huxrun::sortLists(sorted);
+        return sorted;
+    };
+    gather();
+    std::vector<double> times;
+    for (int r = 0; r < runs; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        gather();
+        times.push_back(seconds(start));
+    }
+    std::printf(", \"nearest_k\": %llu, \"nearest_seconds\": %.6f",
+                static_cast<unsigned long long>(*o.nearest), median(times));
+    if (o.nearestDump.empty()) return;
+    const huxrun::NeighbourLists lists = gather();
+    std::vector<std::uint64_t> columns;
+    std::vector<double> distances;
+    for (const huxrun::Neighbour& neighbour : lists.slots) {
+        columns.push_back(neighbour.column);
+        distances.push_back(neighbour.distance);
+    }
+    std::FILE* file = std::fopen(o.nearestDump.c_str(), "wb");
+    const bool written =
+        file && std::fwrite(columns.data(), sizeof(std::uint64_t), columns.size(), file) ==
+                    columns.size() &&
+        std::fwrite(distances.data(), sizeof(double), distances.size(), file) == distances.size();
+    if (file == nullptr || (std::fclose(file) != 0) || !written)
+        throw std::runtime_error(o.nearestDump + ": cannot write the neighbour lists");
 }
 
 // The whole result in row blocks of about `blockPairs` pairs (cut with the
@@ -408,6 +463,11 @@ int runBenchmark(const Options& o) {
         const vornhost::ArrayPtr result = createResult(pairs);
         if (pairs != 0) run(resultData(result), Engine::fast);
         timeOutput(o.outputDir, resultData(result), pairs, o.runs);
+    }
+
+    if (o.nearest) {
+        tbb::global_control limit(tbb::global_control::max_allowed_parallelism, maxThreads);
+        timeNearest(o, x.get(), extra.get(), o.runs);
     }
 
     if (o.blockPairs != 0) {

@@ -1,9 +1,13 @@
 """Runs one peer implementation on one benchmark matrix and compares it with
 the module's result.
 
-Usage: peers.py PEER DATA_FILE OURS_FILE [--param FILE] [--exponent P]
+Usage: peers.py PEER DATA_FILE OURS_FILE [--param FILE] [--exponent P] [--k K]
 Prints one JSON object: the peer's median time, its run count, its process
 peak memory and its largest relative difference from the module's result.
+The nearest-neighbour peers (sklearn-nn-brute-*) take --k and compare with
+the lists rowmetric_bench --dump-nearest wrote: the share of columns whose
+K neighbours are ours in the same order, and the largest relative
+difference of the distances place by place.
 Run it with /usr/bin/python3 (Debian's numpy, SciPy and scikit-learn).
 """
 
@@ -81,6 +85,15 @@ def peer_function(peer, args):
             u = param.reshape((m, m), order="F")
             return sklearn_metric(name, VI=np.triu(u) @ np.triu(u).T), False
         return sklearn_metric(name), False
+    if peer.startswith("sklearn-nn-brute-"):
+        from sklearn.neighbors import NearestNeighbors
+        metric = peer[len("sklearn-nn-brute-"):]
+
+        def nearest(x):
+            # kneighbors() without a query leaves each point out of its own list.
+            model = NearestNeighbors(n_neighbors=args.k, algorithm="brute", metric=metric).fit(x)
+            return model.kneighbors()
+        return nearest, False
     if peer.startswith("scipy-"):
         name = peer[len("scipy-"):]
         kw = {}
@@ -120,6 +133,21 @@ def largest_relative_difference(peer, ours):
     return float(rel.max()) if rel.size else 0.0
 
 
+def compare_nearest(result, ours_path, k):
+    """The peer's (distances, indices) against our dump: N x K column indices
+    (uint64), then N x K distances."""
+    distances, indices = result
+    raw = np.fromfile(ours_path, dtype="<u8")
+    half = raw.size // 2
+    ours_indices = raw[:half].astype(np.int64).reshape(-1, k)
+    ours_distances = raw[half:].view("<f8").reshape(-1, k)
+    if ours_indices.shape != indices.shape:
+        raise SystemExit(f"list shapes differ: peer {indices.shape}, module {ours_indices.shape}")
+    same = float(np.mean(np.all(ours_indices == indices, axis=1)))
+    return {"same_lists": same,
+            "max_rel_diff": largest_relative_difference(distances.ravel(), ours_distances.ravel())}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("peer")
@@ -127,6 +155,7 @@ def main():
     parser.add_argument("ours", help="the module's condensed result (raw doubles); '-' skips the comparison")
     parser.add_argument("--param")
     parser.add_argument("--exponent", type=float, default=0.0)
+    parser.add_argument("--k", type=int, default=10, help="neighbours per column (nn peers)")
     parser.add_argument("--max-runs", type=int, default=3)
     parser.add_argument("--slow-seconds", type=float, default=5.0,
                         help="a first run longer than this is not repeated")
@@ -146,7 +175,9 @@ def main():
             break
     report = {"peer": args.peer, "seconds": float(np.median(times)), "runs": len(times),
               "peak_bytes": peak_memory_bytes()}
-    if args.ours != "-":
+    if args.ours != "-" and args.peer.startswith("sklearn-nn-brute-"):
+        report.update(compare_nearest(result, args.ours, args.k))
+    elif args.ours != "-":
         ours = np.fromfile(args.ours, dtype="<f8")
         if ours.size != result.size:
             raise SystemExit(f"result sizes differ: peer {result.size}, module {ours.size}")

@@ -6,8 +6,11 @@ at 1 and 2 threads), runs scikit-learn and SciPy on the same data in separate
 processes, checks agreement to 1e-9 relative and prints one table, with
 the growth series on W6's generator (2 threads, no peers) in one of its own. For the
 W1 euc result it also times writing it as hux-run --out does (text and
-binary) next to dd writing as many bytes to the same file system. Run with
-/usr/bin/python3 (Debian's numpy, SciPy and scikit-learn).
+binary) next to dd writing as many bytes to the same file system. Beyond one
+result in memory: --nearest 10 against the full result on W6 and W7 (and
+scikit-learn's brute-force NearestNeighbors), a streamed result larger than
+the machine's memory, and hux-run-mpi at 1, 2 and 3 ranks (the S items of
+--only). Run with /usr/bin/python3 (Debian's numpy, SciPy and scikit-learn).
 """
 
 import argparse
@@ -99,6 +102,22 @@ LANE_THREADS = 2
 # largest point takes about 16 times W6's time per run.
 GROWTH_THREADS = 2
 GROWTH_MAX_RUNS = 3
+# --nearest K against the full result, with scikit-learn's brute-force
+# NearestNeighbors on the same data (its metric by our code), and the bar.
+NEAREST_K = 10
+NEAREST_KEYS = {("W6", "euc"), ("W6", "cos"), ("W7", "euc"), ("W7", "cos")}
+NEAREST_PEER_METRIC = {"euc": "euclidean", "cos": "cosine"}
+NEAREST_OVER_FULL_LIMIT = 1.25
+# The streamed run: W6's generator with fewer entries per column, a binary
+# result larger than this machine's 24 GB of memory, written and deleted.
+STREAM_COLUMNS = 80000
+STREAM_PER_COLUMN = 20
+STREAM_CODE = "euc"
+# hux-run-mpi on one machine: W6 euc at these rank counts, one thread each.
+MPI_RANKS = [1, 2, 3]
+MPI_KEY = ("W6", "euc")
+# The --only items of the runs beyond one result in memory.
+SCALING_ITEMS = {("S", "stream"), ("S", "mpi")}
 
 
 def peer_environment():
@@ -159,7 +178,8 @@ def main():
     parser.add_argument("--driver", required=True, help="path of the built rowmetric_bench")
     parser.add_argument("--runs", type=int, default=5, help="timed runs per thread count")
     parser.add_argument("--only", help="comma-separated W:code list, e.g. W1:euc,W5:mah,"
-                        "G20000:euc (G<N>: the growth series)")
+                        "G20000:euc (G<N>: the growth series), S:stream (the streamed run), "
+                        "S:mpi (hux-run-mpi, run with W6:euc)")
     parser.add_argument("--no-peers", action="store_true")
     parser.add_argument("--readme", help="rewrite the results section of this README")
     args = parser.parse_args()
@@ -168,7 +188,7 @@ def main():
     env = peer_environment()
     selected = parse_only(parser, args.only) if args.only else None
     work = tempfile.mkdtemp(prefix="rowmetric-bench-")
-    ours, growth, peers, skipped, lanes = {}, {}, {}, [], {}
+    ours, growth, peers, skipped, lanes, scaling = {}, {}, {}, [], {}, {}
     try:
         names = {w for w, _ in selected} if selected else None
         for w in workloads.make_workloads(names):
@@ -195,8 +215,19 @@ def main():
                     cmd += ["--write-baseline"]
                 if key == OUTPUT_TIMED:
                     cmd += ["--time-output", work]
+                nearest_dump = os.path.join(work, f"{w.name}_{code}.nearest")
+                if key in NEAREST_KEYS:
+                    cmd += ["--nearest", str(NEAREST_K), "--dump-nearest", nearest_dump]
                 print(f"{w.name} {code}: module ...", file=sys.stderr, flush=True)
                 ours[key] = run_json(cmd)
+                if key in NEAREST_KEYS and not args.no_peers:
+                    peer = f"sklearn-nn-brute-{NEAREST_PEER_METRIC[code]}"
+                    print(f"{w.name} {code}: {peer} ...", file=sys.stderr, flush=True)
+                    peers[(w.name, code, peer)] = run_json(
+                        [sys.executable, os.path.join(HERE, "peers.py"), peer, inputs[1],
+                         nearest_dump, "--k", str(NEAREST_K)], env)
+                if key == MPI_KEY and want_scaling(selected, "mpi"):
+                    scaling["mpi"] = run_mpi(args.driver, w, work)
                 if key == OUTPUT_TIMED:
                     ours[key]["dd_seconds"] = time_dd(work, ours[key]["binary_bytes"], args.runs)
                 if w.name in TEXT_WORKLOADS and code in LANE_CODES:
@@ -229,17 +260,19 @@ def main():
                             [sys.executable, os.path.join(HERE, "peers.py")] + peer_args, env)
                     except RuntimeError as e:
                         skipped.append((w.name, code, peer, str(e).splitlines()[-1][:80]))
+        if want_scaling(selected, "stream"):
+            scaling["stream"] = run_streamed(args.driver, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    report = format_report(ours, growth, lanes, peers, skipped, blas_description(),
+    report = format_report(ours, growth, lanes, peers, skipped, scaling, blas_description(),
                            time.time() - started)
     print(report)
     if args.readme:
         update_readme(args.readme, report)
     failed = [k for k, v in {**ours, **growth}.items() if not v.get("bit_identical", False)]
     failed += [k for k, v in lanes.items() if not v["lane"].get("bit_identical", False)]
-    unmatched = sorted(selected - set(ours) - set(growth)) if selected else []
+    unmatched = sorted(selected - set(ours) - set(growth) - SCALING_ITEMS) if selected else []
     if unmatched:
         print(f"run_bench.py: --only: not a metric timed on its workload: "
               f"{', '.join(':'.join(k) for k in unmatched)}", file=sys.stderr)
@@ -249,7 +282,7 @@ def main():
 def parse_only(parser, text):
     """--only's W:code items as a set of keys; an unknown workload or a
     malformed item is an error rather than a run that times nothing."""
-    known = {name for name, _ in workloads.BUILDERS}
+    known = {name for name, _ in workloads.BUILDERS} | {w for w, _ in SCALING_ITEMS}
     keys = set()
     for item in text.split(","):
         parts = item.split(":")
@@ -258,6 +291,136 @@ def parse_only(parser, text):
                          f"{', '.join(sorted(known))}")
         keys.add(tuple(parts))
     return keys
+
+
+def want_scaling(selected, item):
+    return selected is None or ("S", item) in selected
+
+
+def program_beside(driver, name):
+    """hux-run and hux-run-mpi are built beside the driver."""
+    return os.path.join(os.path.dirname(os.path.abspath(driver)), name)
+
+
+def timed(cmd, env=None):
+    """Runs cmd; returns (seconds, peak RSS in bytes of the process itself,
+    its stderr). Raises RuntimeError when it fails."""
+    start = time.perf_counter()
+    process = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.perf_counter() - start
+    err = process.stderr.read().decode(errors="replace")
+    process.stderr.close()
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise RuntimeError(f"{' '.join(cmd)} failed: {err.strip()}")
+    return seconds, usage.ru_maxrss * 1024, err
+
+
+def run_streamed(driver, work):
+    """hux-run --stream --binary on W6's generator at STREAM_COLUMNS columns,
+    to a file in the benchmark's directory, deleted at once; skipped when
+    the disk holds less than the result and a margin."""
+    n = STREAM_COLUMNS
+    result_bytes = n * (n - 1) // 2 * 8
+    free = shutil.disk_usage(work).free
+    if free < result_bytes * 1.05 + 2e9:
+        return {"skipped": f"{free / 1e9:.1f} GB free in {work}, the result needs "
+                           f"{result_bytes / 1e9:.1f} GB"}
+    print(f"S stream: W6's generator at N = {n:,}, {STREAM_PER_COLUMN} per column ...",
+          file=sys.stderr, flush=True)
+    matrix = os.path.join(work, "stream.mtx")
+    workloads.write_market(matrix, workloads.zipf_samples(n, STREAM_PER_COLUMN))
+    out = os.path.join(work, "stream.f64")
+    try:
+        seconds, peak, _ = timed([program_beside(driver, "hux-run"), matrix, STREAM_CODE,
+                                  "--stream", "--binary", "--out", out])
+        written = os.path.getsize(out)
+    finally:
+        if os.path.exists(out):
+            os.unlink(out)
+    return {"n": n, "k": STREAM_PER_COLUMN, "seconds": seconds, "peak_bytes": peak,
+            "bytes": written, "expected_bytes": result_bytes}
+
+
+def run_mpi(driver, w, work):
+    """hux-run-mpi at MPI_RANKS ranks, one thread each, on one workload's
+    matrix: the binary full result and --nearest, each against hux-run's
+    bytes. Times include every rank reading the Matrix Market file."""
+    mpi_program = program_beside(driver, "hux-run-mpi")
+    if not os.path.exists(mpi_program) or shutil.which("mpirun") is None:
+        return {"skipped": "hux-run-mpi was not built (no MPI found) or mpirun is missing"}
+    _, code = MPI_KEY
+    matrix = os.path.join(work, f"{w.name}.mtx")
+    workloads.write_market(matrix, workloads.data_for(w, code))
+    hux_run = program_beside(driver, "hux-run")
+    env = {**os.environ, "OMPI_ALLOW_RUN_AS_ROOT": "1", "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1"}
+    forms = {"full": ["--binary"], "nearest": ["--nearest", str(NEAREST_K)]}
+    reference, rows = {}, []
+    for form, extra in forms.items():
+        out = os.path.join(work, f"single.{form}")
+        print(f"S mpi: hux-run {' '.join(extra)} ...", file=sys.stderr, flush=True)
+        seconds, _, _ = timed([hux_run, matrix, code, *extra, "--threads", "1", "--out", out])
+        with open(out, "rb") as f:
+            reference[form] = f.read()
+        os.unlink(out)
+        rows.append({"form": form, "ranks": 0, "seconds": seconds, "identical": True})
+        for ranks in MPI_RANKS:
+            print(f"S mpi: {ranks} ranks {' '.join(extra)} ...", file=sys.stderr, flush=True)
+            seconds, _, _ = timed(["mpirun", "-q", "--oversubscribe", "-n", str(ranks), mpi_program,
+                                   matrix, code, *extra, "--threads", "1", "--out", out], env)
+            with open(out, "rb") as f:
+                identical = f.read() == reference[form]
+            os.unlink(out)
+            rows.append({"form": form, "ranks": ranks, "seconds": seconds, "identical": identical})
+    return {"workload": w.name, "code": code, "n": w.samples.shape[0], "rows": rows}
+
+
+def format_scaling(ours, peers, scaling):
+    """--nearest against the full result and scikit-learn; the streamed run;
+    hux-run-mpi by rank count."""
+    lines = []
+    nearest = [(key, r) for key, r in ours.items() if "nearest_seconds" in r]
+    if nearest:
+        lines += ["", f"Nearest neighbours (--nearest {NEAREST_K}, blocks through the pair-block "
+                  "entry, 2 threads, medians) against the full result in memory and scikit-learn's "
+                  "NearestNeighbors(algorithm=\"brute\"):", "",
+                  "| workload | metric | full result (s) | --nearest (s) | nearest / full | "
+                  "sklearn brute (s) | sklearn / ours | same lists | largest rel. difference |",
+                  "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
+        for (w, code), r in nearest:
+            full, near = r["fast_seconds"]["2"], r["nearest_seconds"]
+            p = peers.get((w, code, f"sklearn-nn-brute-{NEAREST_PEER_METRIC[code]}"))
+            peer = (f"{p['seconds']:.3f} | {p['seconds'] / near:.1f} | {p['same_lists']:.1%} | "
+                    f"{p['max_rel_diff']:.1e}" if p else "not run | | |")
+            lines.append(f"| {w} | {code} | {full:.3f} | {near:.3f} | {near / full:.2f} | {peer} |")
+    stream = scaling.get("stream")
+    if stream:
+        lines.append("")
+        if "skipped" in stream:
+            lines.append(f"Streamed beyond memory: skipped ({stream['skipped']}).")
+        else:
+            size = stream["bytes"] / 1e9
+            lines.append(
+                f"Streamed beyond memory: hux-run --stream --binary, {STREAM_CODE} on W6's generator at "
+                f"N = {stream['n']:,} with {stream['k']} entries per column: {size:.1f} GB "
+                f"({'the full size' if stream['bytes'] == stream['expected_bytes'] else 'WRONG SIZE'}) "
+                f"written to disk in {stream['seconds']:.1f} s ({size / stream['seconds']:.2f} GB/s), "
+                f"peak RSS {mb(stream['peak_bytes'])} MB, on a machine of {memory_gb():.0f} GB; "
+                "the file was deleted.")
+    mpi = scaling.get("mpi")
+    if mpi:
+        lines.append("")
+        if "skipped" in mpi:
+            lines.append(f"hux-run-mpi: skipped ({mpi['skipped']}).")
+        else:
+            lines += [f"hux-run-mpi on {mpi['workload']} {mpi['code']} (N = {mpi['n']:,}), one machine, "
+                      "one thread per rank, mpirun --oversubscribe; times include each rank reading "
+                      "the Matrix Market file (ranks 0: hux-run itself):", "",
+                      "| output | ranks | time (s) | byte-identical to hux-run |", "|---|---:|---:|---|"]
+            for r in mpi["rows"]:
+                lines.append(f"| {r['form']} | {r['ranks']} | {r['seconds']:.3f} | "
+                             f"{'yes' if r['identical'] else 'NO'} |")
+    return lines
 
 
 def mb(x):
@@ -302,7 +465,7 @@ def format_lanes(lanes):
     return lines
 
 
-def format_report(ours, growth, lanes, peers, skipped, blas, elapsed):
+def format_report(ours, growth, lanes, peers, skipped, scaling, blas, elapsed):
     lines = []
     lines.append("Module (fast paths through runPairs; times include allocating the result "
                  "through the host; medians):")
@@ -343,6 +506,7 @@ def format_report(ours, growth, lanes, peers, skipped, blas, elapsed):
     if growth:
         lines.append("")
         lines.extend(format_growth(growth))
+    lines.extend(format_scaling(ours, peers, scaling))
     lines.append("")
     lines.append(f"Peers (medians; a run over 5 s is not repeated; BLAS: {blas}):")
     lines.append("")
@@ -350,6 +514,8 @@ def format_report(ours, growth, lanes, peers, skipped, blas, elapsed):
                  "largest rel. difference | agrees to 1e-9 |")
     lines.append("|---|---|---|---:|---:|---:|---:|---:|---|")
     for (w, code, peer), p in peers.items():
+        if peer.startswith("sklearn-nn-"):
+            continue  # in the nearest-neighbour table
         t2 = ours[(w, code)]["fast_seconds"]["2"]
         diff = p.get("max_rel_diff", float("nan"))
         lines.append(f"| {w} | {code} | {peer} | {p['seconds']:.3f} | {p['runs']} | "
@@ -396,6 +562,13 @@ def format_report(ours, growth, lanes, peers, skipped, blas, elapsed):
         ratio = written["binary_write_seconds"] / written["dd_seconds"]
         lines.append(f"- 8. binary output within {BINARY_OVER_DD_LIMIT}x of dd: {ratio:.2f}x -> "
                      f"{'met' if ratio <= BINARY_OVER_DD_LIMIT else 'NOT met'}")
+    ratios = [(w, c, r["nearest_seconds"] / r["fast_seconds"]["2"])
+              for (w, c), r in ours.items() if "nearest_seconds" in r]
+    if ratios:
+        met = all(x <= NEAREST_OVER_FULL_LIMIT for _, _, x in ratios)
+        lines.append(f"- 9. --nearest {NEAREST_K} within {NEAREST_OVER_FULL_LIMIT}x of the full result: "
+                     f"{', '.join(f'{w} {c} {x:.2f}x' for w, c, x in ratios)} -> "
+                     f"{'met' if met else 'NOT met'}")
     lines.append("")
     vectors = ", ".join(vector_extensions()) or "none of " + ", ".join(VECTOR_FLAGS)
     lines.append(f"Machine: {cpu_model()} (vector extensions: {vectors}), {os.cpu_count()} "

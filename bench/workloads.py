@@ -80,10 +80,10 @@ def _zipf_counts(rng, m, n, per_column, exponent, chunk=500):
     return sp.csr_matrix((data.ravel(), rows.ravel(), indptr), shape=(n, m))
 
 
-def zipf_samples(n):
-    """W6's generator at n columns (W6 itself and the growth series)."""
-    return _zipf_counts(np.random.default_rng(ZIPF_SEED), ZIPF_ROWS, n, ZIPF_PER_COLUMN,
-                        ZIPF_EXPONENT)
+def zipf_samples(n, per_column=ZIPF_PER_COLUMN):
+    """W6's generator at n columns (W6 itself, the growth series and the
+    streamed run)."""
+    return _zipf_counts(np.random.default_rng(ZIPF_SEED), ZIPF_ROWS, n, per_column, ZIPF_EXPONENT)
 
 
 def _binarised(x):
@@ -222,6 +222,16 @@ def write_csc(path, samples):
         f.write(samples.indptr.astype("<u8").tobytes())
         f.write(samples.indices.astype("<u8").tobytes())
         f.write(samples.data.astype("<f8").tobytes())
+
+
+def write_market(path, samples):
+    """Observations (CSR rows) as the columns of a Matrix Market file, for
+    hux-run; values exactly as stored ("%.17g")."""
+    coo = samples.tocsr().tocoo()
+    n, m = samples.shape
+    with open(path, "w") as f:
+        f.write(f"%%MatrixMarket matrix coordinate real general\n{m} {n} {coo.nnz}\n")
+        np.savetxt(f, np.column_stack([coo.col + 1, coo.row + 1, coo.data]), fmt="%d %d %.17g")
 
 
 def write_inputs(directory, workload, code):

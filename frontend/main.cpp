@@ -1,18 +1,16 @@
 // hux-run: loads a module, builds its inputs from the command line and
-// Matrix Market files, calls it once and writes the result.
-#include "vornhost/array_factory.hpp"
-#include "column_prepare.hpp"
+// Matrix Market files, calls it once and writes the result, or computes
+// the result block by block through the module's pair-block entry.
+#include "block_run.hpp"
+#include "call_inputs.hpp"
 #include "command_line.hpp"
-#include "host_inputs.hpp"
-#include "matrix_market.hpp"
-#include "metric_registry.hpp"
 #include "module_call.hpp"
 #include "module_library.hpp"
-#include "result_budget.hpp"
 #include "result_output.hpp"
 
 #include <tbb/global_control.h>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -24,93 +22,60 @@ namespace {
 
 using namespace huxrun;
 
-constexpr int kExitCallFailed = 1;
-constexpr int kExitBadInput = 2;
-
 // Where the build puts the module, seen from hux-run's own directory.
 constexpr const char* kModuleFromProgram = HUX_RUN_MODULE_FROM_PROGRAM;
-
-struct Failure {
-    int status;
-    std::string text;
-};
 
 int complain(int status, const std::string& text) {
     std::fprintf(stderr, "hux-run: %s\n", text.c_str());
     return status;
 }
 
-// Reads MATRIX, refuses a result the host could not hold before anything
-// else is done, prepares the columns and builds the array the module gets.
-std::optional<Failure> matrixInput(const RunOptions& options,
-                                   std::vector<vornhost::ArrayPtr>& inputs) {
-    MarketResult parsed = readMatrixMarketFile(*options.matrixPath);
-    if (const auto* error = std::get_if<MarketError>(&parsed))
-        return Failure{kExitBadInput, describe(*error)};
-    CscMatrix matrix = std::move(std::get<CscMatrix>(parsed));
-    if (options.code && rowmetric::findCode(*options.code) != nullptr) {
-        if (auto problem = resultAllocationProblem(matrix.cols))
-            return Failure{kExitCallFailed, *problem};
+// Module errors are printed as the module words them ("Error: ..."); the
+// rest as hux-run's own.
+int fail(const Failure& failure) {
+    if (failure.text.rfind("Error: ", 0) == 0) {
+        std::fprintf(stderr, "%s\n", failure.text.c_str());
+        return failure.status;
     }
-    try {
-        if (const auto preparation = preparationOf(options))
-            matrix = prepareColumns(matrix, *preparation);
-        inputs.push_back(options.dense ? denseArray(matrix, vornClassDouble)
-                                       : sparseDoubleArray(matrix));
-    } catch (const std::exception& e) {
-        return Failure{kExitBadInput, *options.matrixPath + ": " + e.what()};
-    }
-    return std::nullopt;
+    return complain(failure.status, failure.text);
 }
 
-// PARAM is a number when the whole text reads as one, else a file.
-std::optional<std::string> paramInput(const RunOptions& options,
-                                      std::vector<vornhost::ArrayPtr>& inputs) {
-    const std::string& text = *options.param;
-    if (const auto number = parseNumber(text)) {
-        inputs.push_back(vornhost::makeDense(options.paramClass, 1, 1, {*number}));
-        return std::nullopt;
+// --stream, --rows, --nearest: the same inputs, handed to the pair-block
+// entry one block of rows at a time.
+int runByBlocks(const RunOptions& options, rowmetric_pairs_v1_fn entry,
+                const std::vector<vornhost::ArrayPtr>& inputs) {
+    auto checked = checkBlockRun(options, pairCallFor(entry, options, inputs));
+    if (const auto* failure = std::get_if<Failure>(&checked)) return fail(*failure);
+    const BlockRun& run = std::get<BlockRun>(checked);
+    if (!options.nearest) {
+        if (auto failure = writeRows(options, run)) return fail(*failure);
+        return 0;
     }
-    MarketResult parsed = readMatrixMarketFile(text);
-    if (const auto* error = std::get_if<MarketError>(&parsed)) {
-        if (error->line == 0)
-            return "PARAM is neither a number nor a readable file: " + describe(*error);
-        return describe(*error);
-    }
-    try {
-        inputs.push_back(denseArray(std::get<CscMatrix>(parsed), options.paramClass));
-    } catch (const std::exception& e) {
-        return text + ": " + e.what();
-    }
-    return std::nullopt;
-}
-
-std::optional<Failure> buildInputs(const RunOptions& options,
-                                   std::vector<vornhost::ArrayPtr>& inputs) {
-    if (!options.matrixPath) return std::nullopt;
-    if (auto failure = matrixInput(options, inputs)) return failure;
-    if (!options.code) return std::nullopt;
-    inputs.push_back(vornhost::makeText(*options.code));
-    if (!options.param) return std::nullopt;
-    if (auto error = paramInput(options, inputs)) return Failure{kExitBadInput, *error};
-    return std::nullopt;
+    auto gathered = gatherNearest(options, run, run.rows, computeBlocks(run.call));
+    if (const auto* failure = std::get_if<Failure>(&gathered)) return fail(*failure);
+    if (auto failure = writeNearest(options, std::get<NeighbourLists>(gathered), run.labels))
+        return fail(*failure);
+    return 0;
 }
 
 int run(const RunOptions& options) {
     std::unique_ptr<ModuleLibrary> module;
     HuxFunction entry = nullptr;
+    rowmetric_pairs_v1_fn pairsEntry = nullptr;
     try {
         const std::string path =
             options.modulePath ? *options.modulePath : moduleBesideProgram(kModuleFromProgram);
         module = std::make_unique<ModuleLibrary>(path);
         entry = checkedEntryPoint(*module, path);
+        if (options.byBlocks()) pairsEntry = pairEntry(*module, path);
     } catch (const std::exception& e) {
         return complain(kExitBadInput, e.what());
     }
 
     std::vector<vornhost::ArrayPtr> inputs;
-    if (auto failure = buildInputs(options, inputs))
-        return complain(failure->status, failure->text);
+    if (auto failure = buildInputs(options, inputs)) return fail(*failure);
+    if (options.byBlocks()) return runByBlocks(options, pairsEntry, inputs);
+
     std::vector<const vornArray*> handles;
     for (const auto& input : inputs) handles.push_back(input.get());
     const CallOutcome outcome = callModule(entry, options.nargout, handles);
@@ -130,7 +95,7 @@ int run(const RunOptions& options) {
         return complain(kExitCallFailed, *error);
     // A module may accept a code it does not know and return its result
     // unfilled; say so rather than let those values pass for distances.
-    if (options.code && rowmetric::findCode(*options.code) == nullptr) {
+    if (options.code && !selectsMetric(*options.code)) {
         complain(0, "warning: code '" + *options.code +
                         "' selects no metric; the result is left as created");
     }
@@ -140,6 +105,10 @@ int run(const RunOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Past a file size limit a write then fails with EFBIG, which is
+    // reported with how far the result got, instead of the signal killing
+    // hux-run and leaving its temporary behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     auto parsed = parseCommandLine(args);
     if (const auto* usage = std::get_if<UsageError>(&parsed)) {

@@ -5,6 +5,7 @@
 #include "vorn/array_api.hpp"
 #include "column_prepare.hpp"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,16 @@
 #include <vector>
 
 namespace huxrun {
+
+// --rows: rows A to B of the condensed result (counted from 1, both
+// included), or part K of P parts of nearly equal pair counts.
+struct RowSelection {
+    std::string text;  // as given, for messages
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::uint64_t part = 0;
+    std::uint64_t parts = 0;  // 0: the A:B form
+};
 
 struct RunOptions {
     bool help = false;
@@ -27,6 +38,13 @@ struct RunOptions {
     std::optional<int> threads;
     int nargout = 1;
     vornClassID paramClass = vornClassDouble;
+    // Runs through the module's pair-block entry, block by block.
+    bool stream = false;
+    std::optional<RowSelection> rows;
+    std::optional<std::uint64_t> nearest;    // K
+    std::optional<std::string> labelsPath;  // "-": standard input
+
+    bool byBlocks() const { return stream || rows || nearest; }
 };
 
 struct UsageError {
@@ -45,9 +63,16 @@ std::optional<Preparation> preparationOf(const RunOptions& options);
 // A whole-string decimal number (a leading '+' allowed, "inf" and "nan" too).
 std::optional<double> parseNumber(std::string_view text);
 
+// A whole-string count: decimal digits only.
+std::optional<std::uint64_t> parseCount(std::string_view text);
+
 std::string usageText();
 
-// One line per metric code the module knows, from the module's own table.
+// One line per metric code the module knows, from the module's public table.
 std::string metricCodesText();
+
+// Whether `text` selects one of the module's codes as the module reads it:
+// its first three characters, then the end of the code.
+bool selectsMetric(std::string_view text);
 
 }  // namespace huxrun

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace huxrun {
 namespace {
@@ -176,11 +177,31 @@ TEST(CommandLine, BadCommandLinesAreRefused) {
         {"--module", "m", "n.so", "x.mtx"},  // two modules
         {"-", "seu", "-"},                   // standard input twice
         {"--threads", "2"},                  // no module named and no MATRIX
+        {"x.mtx", "euc", "--rows", "0:3"},   // rows count from 1
+        {"x.mtx", "euc", "--rows", "3:2"},
+        {"x.mtx", "euc", "--rows", "4/3"},
+        {"x.mtx", "euc", "--rows", "7"},
+        {"x.mtx", "euc", "--nearest", "0"},
+        {"x.mtx", "euc", "--labels", "l.txt"},  // labels without --nearest
+        {"x.mtx", "euc", "--nearest", "2", "--rows", "1:2"},
+        {"x.mtx", "euc", "--nearest", "2", "--binary"},
+        {"x.mtx", "euc", "--stream", "--dense"},  // shapes a huxFunction call only
+        {"m.so", "--stream"},                     // no MATRIX and CODE
     };
     for (const auto& args : bad) {
         auto parsed = parseCommandLine(args);
         EXPECT_TRUE(std::holds_alternative<UsageError>(parsed)) << ::testing::PrintToString(args);
     }
+}
+
+TEST(CommandLine, RowsAreARangeFromOneOrAPartAndNearestACount) {
+    const RunOptions range = parsedOk({"x.mtx", "euc", "--rows", "3:7", "--stream"});
+    EXPECT_TRUE(range.byBlocks());
+    EXPECT_EQ(std::tie(range.rows->first, range.rows->last, range.rows->parts),
+              std::make_tuple(3u, 7u, 0u));
+    const RunOptions part = parsedOk({"x.mtx", "euc", "--rows=2/5"});
+    EXPECT_EQ(std::tie(part.rows->part, part.rows->parts), std::make_tuple(2u, 5u));
+    EXPECT_EQ(parsedOk({"x.mtx", "euc", "--nearest", "10", "--labels", "l.txt"}).nearest, 10u);
 }
 
 TEST(CommandLine, NumbersMustBeWhole) {

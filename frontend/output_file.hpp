@@ -38,6 +38,11 @@ public:
     // "PATH", or "PATH -> TARGET" when links were followed: for messages.
     std::string shownName() const;
 
+    // The temporary that commit() renames over the target; empty when the
+    // target is written directly (a descriptor, device, FIFO or socket).
+    const std::string& temporaryPath() const { return temporary_; }
+    bool replacesTarget() const { return !temporary_.empty(); }
+
     // Closes the file and renames a temporary over the target. Throws
     // std::runtime_error with a one-line message on failure; the temporary
     // is then removed by the destructor.

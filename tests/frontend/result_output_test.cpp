@@ -133,7 +133,8 @@ private:
 std::string writtenTo(const ScratchFile& file, const std::vector<double>& values, bool binary) {
     const int fd = ::open(file.path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     EXPECT_GE(fd, 0);
-    EXPECT_TRUE(writeValues(fd, values.data(), values.size(), binary)) << std::strerror(errno);
+    EXPECT_EQ(writeValues(fd, values.data(), values.size(), binary), values.size())
+        << std::strerror(errno);
     ::close(fd);
     return file.contents();
 }
@@ -177,7 +178,7 @@ TEST(ResultStream, AFailedWriteIsReportedWithItsReason) {
     const std::vector<double> values(100000, 1.5);
     for (const bool binary : {false, true}) {
         errno = 0;
-        EXPECT_FALSE(writeValues(readOnly, values.data(), values.size(), binary));
+        EXPECT_EQ(writeValues(readOnly, values.data(), values.size(), binary), 0u);
         EXPECT_EQ(errno, EBADF);
     }
     ::close(readOnly);

@@ -3,7 +3,7 @@
 // order, with a fixed number of block buffers in flight.
 #include "result_output.hpp"
 
-#include "output_file.hpp"
+#include "result_budget.hpp"
 #include "value_text.hpp"
 
 #include <tbb/parallel_pipeline.h>
@@ -29,15 +29,21 @@ constexpr std::size_t kBlockValues = std::size_t{1} << 15;
 // keep two threads formatting while a third block is written.
 constexpr std::size_t kBlocksInFlight = 4;
 
-bool writeAll(int fd, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
+// Returns the bytes written: all of them, or fewer with errno set.
+std::size_t writeAll(int fd, const char* bytes, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
+        if (n == 0) errno = ENOSPC;  // a write that takes nothing and names no error
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
     }
-    return true;
+    return done;
+}
+
+bool writeWhole(int fd, const char* bytes, std::size_t size) {
+    return writeAll(fd, bytes, size) == size;
 }
 
 std::size_t blockCount(std::size_t count) { return (count + kBlockValues - 1) / kBlockValues; }
@@ -53,8 +59,9 @@ std::size_t formatBlock(const double* values, std::size_t count, std::size_t k, 
 
 // Block k goes through buffer k % kBlocksInFlight: the pipeline holds at most
 // kBlocksInFlight blocks and lets them leave in order, so block k enters only
-// once block k - kBlocksInFlight has been written.
-bool writeText(int fd, const double* values, std::size_t count) {
+// once block k - kBlocksInFlight has been written. Returns the values of the
+// blocks written whole.
+std::size_t writeText(int fd, const double* values, std::size_t count) {
     const std::size_t bufferSize = std::min(count, kBlockValues) * kMaxValueLineLength;
     const std::unique_ptr<char[]> buffers(new char[kBlocksInFlight * bufferSize]);
     auto bufferOf = [&](std::size_t k) {
@@ -66,6 +73,7 @@ bool writeText(int fd, const double* values, std::size_t count) {
     };
     const std::size_t blocks = blockCount(count);
     std::size_t next = 0;
+    std::size_t written = 0;
     std::atomic<bool> failed{false};
     int writeError = 0;
     tbb::parallel_pipeline(
@@ -84,17 +92,22 @@ bool writeText(int fd, const double* values, std::size_t count) {
                     return Block{k, formatBlock(values, count, k, bufferOf(k))};
                 }) &
             tbb::make_filter<Block, void>(tbb::filter_mode::serial_in_order, [&](Block block) {
-                if (failed || writeAll(fd, bufferOf(block.index), block.length)) return;
+                if (failed) return;
+                if (writeWhole(fd, bufferOf(block.index), block.length)) {
+                    written = std::min(count, (block.index + 1) * kBlockValues);
+                    return;
+                }
                 writeError = errno;
                 failed = true;
             }));
     errno = writeError;
-    return !failed;
+    return written;
 }
 
-bool writeBinary(int fd, const double* values, std::size_t count) {
+std::size_t writeBinary(int fd, const double* values, std::size_t count) {
     if constexpr (kLittleEndian) {
-        return writeAll(fd, reinterpret_cast<const char*>(values), count * sizeof(double));
+        return writeAll(fd, reinterpret_cast<const char*>(values), count * sizeof(double)) /
+               sizeof(double);
     }
     std::vector<char> buffer(kBlockValues * sizeof(double));
     for (std::size_t k = 0; k < blockCount(count); ++k) {
@@ -106,33 +119,73 @@ bool writeBinary(int fd, const double* values, std::size_t count) {
             for (std::size_t b = 0; b < sizeof bits; ++b)
                 buffer[i * sizeof bits + b] = static_cast<char>((bits >> (8 * b)) & 0xff);
         }
-        if (!writeAll(fd, buffer.data(), n * sizeof(double))) return false;
+        const std::size_t bytes = writeAll(fd, buffer.data(), n * sizeof(double));
+        if (bytes < n * sizeof(double)) return first + bytes / sizeof(double);
     }
-    return true;
+    return count;
 }
 
 }  // namespace
 
-bool writeValues(int fd, const double* values, std::size_t count, bool binary) {
+std::size_t writeValues(int fd, const double* values, std::size_t count, bool binary) {
     return binary ? writeBinary(fd, values, count) : writeText(fd, values, count);
 }
 
-std::optional<std::string> writeResult(const std::optional<std::string>& path, const double* values,
-                                       std::size_t count, bool binary) {
-    if (!path) {
-        if (writeValues(STDOUT_FILENO, values, count, binary)) return std::nullopt;
-        return std::string("cannot write the result to standard output: ") + std::strerror(errno);
+ResultSink::ResultSink(const std::optional<std::string>& path, std::uint64_t total,
+                       std::string unit)
+    : total_(total), unit_(std::move(unit)) {
+    if (path) file_.emplace(*path);
+}
+
+int ResultSink::descriptor() const { return file_ ? file_->descriptor() : STDOUT_FILENO; }
+
+std::string ResultSink::failure(int error) const {
+    const std::string progress = "stopped after " + groupedDigits(done_) + " of " +
+                                 groupedDigits(total_) + " " + unit_;
+    if (!file_) {
+        return std::string("cannot write the result to standard output: ") + std::strerror(error) + " (" +
+               progress + ")";
     }
+    const std::string kept = file_->replacesTarget() ? "; " + file_->shownName() +
+                                                           " was left as it was"
+                                                     : "";
+    return file_->shownName() + ": cannot write the result: " + std::strerror(error) + " (" +
+           progress + kept + ")";
+}
+
+std::optional<std::string> ResultSink::writeValues(const double* values, std::size_t count,
+                                                   bool binary) {
+    const std::size_t written = huxrun::writeValues(descriptor(), values, count, binary);
+    done_ += written;
+    if (written == count) return std::nullopt;
+    return failure(errno);
+}
+
+std::optional<std::string> ResultSink::writeText(std::string_view text, std::uint64_t units) {
+    if (!writeWhole(descriptor(), text.data(), text.size())) return failure(errno);
+    done_ += units;
+    return std::nullopt;
+}
+
+std::optional<std::string> ResultSink::finish() {
+    if (!file_) return std::nullopt;
     try {
-        OutputFile file(*path);
-        if (!writeValues(file.descriptor(), values, count, binary)) {
-            return file.shownName() + ": cannot write the result: " + std::strerror(errno);
-        }
-        file.commit();
+        file_->commit();
     } catch (const std::exception& e) {
         return std::string(e.what());
     }
     return std::nullopt;
+}
+
+std::optional<std::string> writeResult(const std::optional<std::string>& path, const double* values,
+                                       std::size_t count, bool binary) {
+    try {
+        ResultSink sink(path, count, "distances");
+        if (auto error = sink.writeValues(values, count, binary)) return error;
+        return sink.finish();
+    } catch (const std::exception& e) {
+        return std::string(e.what());
+    }
 }
 
 }  // namespace huxrun

@@ -2,9 +2,9 @@
 """hux-run as a program: output forms, thread-count independence, error lines,
 exit statuses, the module it loads by default, standard input and output,
 that --out is written whole or not at all, what --out does with each kind of
-file that may stand at the path or descriptor it may name, and that writing
-a large result costs little memory beyond the result; and that every script
-answers --help.
+file that may stand at the path or descriptor it may name, that writing
+a large result costs little memory beyond the result, and the runs by blocks
+(--stream, --rows, --nearest); and that every script answers --help.
 
 Usage: command_line_test.py HUX_RUN ROWMETRIC_SO MISBEHAVING_SO OLD_INTERFACE_SO ROWMETRIC_BENCH
 """
@@ -37,10 +37,10 @@ def expect(condition, message):
         print("FAIL:", message)
 
 
-def hux(*args, module=MODULE, umask=None):
+def hux(*args, module=MODULE, umask=None, env=None, preexec_fn=None):
     set_umask = None if umask is None else (lambda: os.umask(umask))
     result = subprocess.run([HUX_RUN, module, *args], capture_output=True, timeout=60,
-                            preexec_fn=set_umask)
+                            preexec_fn=preexec_fn or set_umask, env={**os.environ, **(env or {})})
     return result.returncode, result.stdout, result.stderr.decode(errors="replace")
 
 
@@ -219,15 +219,88 @@ def check_plain_calls(work):
     refused = subprocess.run([HUX_RUN, wide, "euc"], capture_output=True, timeout=60,
                              preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
     expect(refused.returncode == 1 and refused.stderr == b"hux-run: the result needs 360 GB for "
-           b"44,999,850,000 distances, more than this system can allocate\n"
+           b"44,999,850,000 distances, more than this system can allocate; --stream writes it "
+           b"block by block\n"
            and time.monotonic() - started < 10,
            f"a result the host cannot allocate is refused at once with its size: {refused.stderr!r}")
+
+
+def nearest_lines(values, n, k, names):
+    """Each column's k nearest others from the condensed result, by brute
+    force: by distance, ties by the smaller column, NaN after all numbers."""
+    def distance(a, b):
+        i, j = min(a, b), max(a, b)
+        return values[i * n - i * (i + 1) // 2 + j - i - 1]
+    lines = []
+    for c in range(n):
+        others = sorted((j for j in range(n) if j != c),
+                        key=lambda j: (distance(c, j) != distance(c, j), distance(c, j) if
+                                       distance(c, j) == distance(c, j) else 0.0, j))
+        lines += [f"{names[c]}\t{names[j]}\t{'%.17g' % distance(c, j)}\n" for j in others[:k]]
+    return "".join(lines).encode()
+
+
+def check_blocks(work):
+    """--stream in tiny blocks (HUX_RUN_BLOCK_PAIRS, a setting for tests)
+    and --rows slices give the bytes of the full result; --nearest gives a
+    brute-force reference's lines, ties and NaN included; a bad range, a K
+    outside 1..N-1, a labels file of the wrong length and a write past a
+    file size limit each end with one line, and nothing under --out."""
+    path = os.path.join(work, "ties.mtx")
+    rng = np.random.default_rng(5)
+    dense = np.where(rng.random((9, 40)) < 0.3, rng.integers(1, 4, (9, 40)).astype(float), 0.0)
+    dense[:, 5] = dense[:, 3]
+    dense[:, 30] = dense[:, 3]
+    dense[2, 7] = np.nan
+    rows, cols = np.nonzero(dense)
+    with open(path, "w") as f:
+        f.write(f"%%MatrixMarket matrix coordinate real general\n9 40 {len(rows)}\n")
+        f.writelines(f"{r + 1} {c + 1} {dense[r, c]!r}\n" for r, c in zip(rows, cols))
+    tiny = {"HUX_RUN_BLOCK_PAIRS": "7"}
+    for form in ([], ["--binary"]):
+        _, whole, _ = hux(path, "euc", *form)
+        rc, streamed, err = hux(path, "euc", "--stream", *form, env=tiny)
+        expect(rc == 0 and streamed == whole, f"--stream {form} gives the full result's bytes: {err!r}")
+        slices = [hux(path, "euc", "--rows", r, "--stream", *form, env=tiny)[1]
+                  for r in ("1:10", "11:11", "12:40")]
+        parts = [hux(path, "euc", "--rows", f"{k}/3", *form)[1] for k in (1, 2, 3)]
+        expect(b"".join(slices) == whole and b"".join(parts) == whole and all(parts),
+               f"--rows A:B and K/P slices {form} concatenate to the whole")
+    values = struct.unpack("<780d", hux(path, "euc", "--binary")[1])
+    labels = os.path.join(work, "labels.txt")
+    with open(labels, "w") as f:
+        f.writelines(f"doc {c}\n" for c in range(40))
+    numbers = [str(c + 1) for c in range(40)]
+    for k, extra, names in ((3, [], numbers), (39, [], numbers),
+                            (4, ["--labels", labels], [f"doc {c}" for c in range(40)])):
+        rc, got, err = hux(path, "euc", "--nearest", str(k), *extra, env=tiny)
+        expect(rc == 0 and got == nearest_lines(values, 40, k, names),
+               f"--nearest {k} {extra} equals the brute-force lines: {rc} {err!r}")
+
+    out = os.path.join(work, "blocks.out")
+    with open(labels, "a") as f:
+        f.write("one too many\n")
+    for args in (["--rows", "3:41"], ["--nearest", "40"], ["--nearest", "2", "--labels", labels]):
+        rc, _, err = hux(path, "euc", *args, "--out", out)
+        expect(rc == 2 and one_line(err) and not os.path.exists(out),
+               f"{args}: exit 2 and one line, nothing written: {rc} {err!r}")
+
+    with open(out, "w") as f:
+        f.write("previous\n")
+    limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (1000, 1000))  # noqa: E731
+    rc, _, err = hux(path, "euc", "--stream", "--binary", "--out", out, env={"HUX_RUN_BLOCK_PAIRS": "50"},
+                     preexec_fn=limit)
+    got = re.fullmatch(r"hux-run: \S+: cannot write the result: File too large \(stopped after "
+                       r"(\d+) of 780 distances; \S+ was left as it was\)\n", err)
+    expect(rc == 1 and got is not None and 0 < int(got.group(1)) <= 125,
+           f"a write past the size limit says how far it got: {rc} {err!r}")
+    expect(read_bytes(out) == b"previous\n" and no_temporaries(work), "and leaves the file as it was")
 
 
 def check_scripts_help():
     """Every script under scripts/ answers --help with its usage and exit 0,
     and does nothing else."""
-    scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts")
+    scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
     for directory, _, names in os.walk(scripts):
         for name in names:
             path = os.path.join(directory, name)
@@ -514,6 +587,7 @@ def main():
         check_out_descriptors(work)
         check_bench_parameters(work)
         check_streaming_memory(work)
+        check_blocks(work)
     finally:
         shutil.rmtree(work)
     check_scripts_help()

@@ -3,10 +3,11 @@
 #include "command_line.hpp"
 
 #include "column_prepare.hpp"
-#include "metric_registry.hpp"
+#include "rowmetric/rowmetric.h"
 
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <utility>
 
 namespace huxrun {
@@ -29,18 +30,45 @@ constexpr std::array<std::pair<std::string_view, vornClassID>, 11> kParamClasses
     {"logical", vornClassLogical},
 }};
 
-std::optional<int> parseBoundedInt(std::string_view text, int low, int high) {
-    int value = 0;
+template <class Whole>
+std::optional<Whole> parseWhole(std::string_view text) {
+    Whole value{};
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc{} || ptr != end || text.empty() || value < low || value > high)
-        return std::nullopt;
+    if (ec != std::errc{} || ptr != end || text.empty()) return std::nullopt;
     return value;
+}
+
+std::optional<int> parseBoundedInt(std::string_view text, int low, int high) {
+    const auto value = parseWhole<int>(text);
+    if (!value || *value < low || *value > high) return std::nullopt;
+    return value;
+}
+
+// "A:B" with 1 <= A <= B, or "K/P" with 1 <= K <= P.
+std::optional<RowSelection> parseRows(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    const std::size_t slash = text.find('/');
+    const std::size_t split = colon != std::string::npos ? colon : slash;
+    if (split == std::string::npos) return std::nullopt;
+    const auto low = parseCount(std::string_view(text).substr(0, split));
+    const auto high = parseCount(std::string_view(text).substr(split + 1));
+    if (!low || !high || *low == 0 || *low > *high) return std::nullopt;
+    RowSelection rows{text};
+    if (split == colon) {
+        rows.first = *low;
+        rows.last = *high;
+    } else {
+        rows.part = *low;
+        rows.parts = *high;
+    }
+    return rows;
 }
 
 bool takesValue(std::string_view name) {
     return name == "--out" || name == "--threads" || name == "--nargout" ||
-           name == "--param-class" || name == "--module";
+           name == "--param-class" || name == "--module" || name == "--rows" ||
+           name == "--nearest" || name == "--labels";
 }
 
 bool isModuleName(std::string_view arg) {
@@ -78,6 +106,20 @@ std::optional<std::string> applyOption(RunOptions& options, std::string_view nam
         return "--param-class must be one of single, double, int8, uint8, int16, uint16, int32, "
                "uint32, int64, uint64, logical; not '" +
                value + "'";
+    } else if (name == "--rows") {
+        options.rows = parseRows(value);
+        if (!options.rows)
+            return "--rows needs A:B (rows A to B, counted from 1) or K/P (part K of P), not '" +
+                   value + "'";
+    } else if (name == "--nearest") {
+        options.nearest = parseCount(value);
+        if (!options.nearest || *options.nearest == 0)
+            return "--nearest needs a whole number of neighbours from 1, not '" + value + "'";
+    } else if (name == "--labels") {
+        if (value.empty()) return "--labels needs a file name";
+        options.labelsPath = value;
+    } else if (name == "--stream") {
+        options.stream = true;
     } else if (name == "--binary") {
         options.binary = true;
     } else if (name == "--dense") {
@@ -94,9 +136,28 @@ std::optional<std::string> applyOption(RunOptions& options, std::string_view nam
     return std::nullopt;
 }
 
+// The runs through the pair-block entry: it takes the matrix, the code and a
+// double parameter, nothing that only shapes a call of huxFunction.
+std::optional<std::string> checkBlocks(const RunOptions& options) {
+    if (options.labelsPath && !options.nearest) return "--labels applies only to --nearest";
+    if (!options.byBlocks()) return std::nullopt;
+    if (!options.matrixPath || !options.code)
+        return "--stream, --rows and --nearest need MATRIX and CODE";
+    if (options.dense || options.nargout != 1 || options.paramClass != vornClassDouble)
+        return "--dense, --nargout and --param-class shape a call of huxFunction; --stream, "
+               "--rows and --nearest do not make one";
+    if (!options.nearest) return std::nullopt;
+    if (options.rows) return "--nearest needs every pair of a column, so it takes no --rows";
+    if (options.binary) return "--nearest writes text lines; it takes no --binary";
+    if (options.labelsPath == "-" && (options.matrixPath == "-" || options.param == "-"))
+        return "--labels cannot be read from standard input as well as MATRIX or PARAM";
+    return std::nullopt;
+}
+
 std::optional<std::string> checkTogether(const RunOptions& options) {
     if (options.matrixPath == "-" && options.param == "-")
         return "MATRIX and PARAM cannot both be read from standard input";
+    if (auto error = checkBlocks(options)) return error;
     if (!options.prepare) return std::nullopt;
     if (options.raw) return "--prepare and --raw contradict each other";
     if (!options.matrixPath || !options.code) return "--prepare needs MATRIX and CODE";
@@ -155,6 +216,10 @@ std::variant<RunOptions, UsageError> parseCommandLine(const std::vector<std::str
 std::optional<Preparation> preparationOf(const RunOptions& options) {
     if (options.raw || !options.code) return std::nullopt;
     return preparationForCode(*options.code);
+}
+
+std::optional<std::uint64_t> parseCount(std::string_view text) {
+    return parseWhole<std::uint64_t>(text);
 }
 
 std::optional<double> parseNumber(std::string_view text) {
@@ -218,19 +283,53 @@ Options:
   --prepare            for cos, cor and spe: prepare the columns (the default)
   --help               show this text
 
+Block by block, through the module's pair-block entry (rowmetric_pairs_v1),
+whose distances are those of the full result bit for bit:
+  --stream             compute and write the result in blocks of about 64 MB,
+                       each block written while the next is computed, so
+                       memory stays at the input, the module's prepared
+                       columns and two blocks, whatever N; same bytes as
+                       without --stream
+  --rows A:B           only rows A to B of the condensed result (row i holds
+                       the pairs (i, j), j > i), counted from 1 as --nearest
+                       counts columns, both included; --rows K/P: part K of P
+                       parts of nearly equal pair counts, for job arrays.
+                       Their concatenation in row order is the whole result.
+                       Held in memory unless --stream is given too
+  --nearest K          for each column, its K nearest other columns: lines
+                       "column<TAB>neighbour<TAB>distance", columns counted
+                       from 1, distances as "%.17g", ascending by distance,
+                       ties by the smaller column, NaN after all numbers.
+                       Exact, not approximate: every pair is computed, and
+                       the distances are the full result's. Memory: N x K
+                       entries and two blocks (always block by block, so
+                       --stream changes nothing here)
+  --labels FILE        with --nearest: one label per line, a line per column,
+                       printed instead of the column numbers
+
 Exit status: 0 success; 1 the module reported an error, the result cannot
 be held in memory or could not be written; 2 bad command line, unreadable or
-malformed input file, or a module that cannot be loaded or needs another
-array interface.
+malformed input file, a row range or neighbour count the matrix does not
+allow, or a module that cannot be loaded, needs another array interface or
+lacks the pair-block entry.
 )";
 }
 
 std::string metricCodesText() {
     std::string text = "\nMetric codes (x, y: the two columns; M: the number of rows):\n";
-    for (const rowmetric::CodeEntry& entry : rowmetric::kCodes) {
+    for (const rowmetric_code& entry : rowmetric_codes) {
         text += "  " + std::string(entry.code) + "  " + entry.summary + "\n";
     }
     return text;
+}
+
+bool selectsMetric(std::string_view text) {
+    char buffer[sizeof rowmetric_code::code] = {};
+    text.copy(buffer, sizeof buffer - 1);
+    for (const rowmetric_code& entry : rowmetric_codes) {
+        if (std::memcmp(buffer, entry.code, sizeof buffer) == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace huxrun
