@@ -199,10 +199,11 @@ struct Shape {
 };
 
 // Partial lane blocks, crowded rows (many rows stored by both columns),
-// several partial tile chunks, a single variable, and tiny observation counts.
+// several partial tile chunks, a single variable, tiny observation counts,
+// and long runs of one block's rows between the other's.
 const Shape kShapes[] = {
     {30, 45, 0.15, 1}, {6, 20, 0.5, 2}, {200, 530, 0.02, 3}, {1, 9, 0.8, 4},
-    {12, 2, 0.5, 5},   {12, 1, 0.5, 6}, {40, 17, 1.0, 7},
+    {12, 2, 0.5, 5},   {12, 1, 0.5, 6}, {40, 17, 1.0, 7}, {400, 40, 0.25, 8},
 };
 
 std::string describe(const Shape& s) {
