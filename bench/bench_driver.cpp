@@ -332,13 +332,10 @@ void timeBlocks(const rowmetric_matrix& x, const std::string& code, const rowmet
     for (int r = 0; r <= runs; ++r) {
         const auto start = std::chrono::steady_clock::now();
         for (std::uint64_t k = 0; k < parts; ++k) {
-            const std::uint64_t i0 = rowmetric_split_row(n, k, parts);
-            const std::uint64_t i1 = rowmetric_split_row(n, k + 1, parts);
-            call(i0, i1);
-            const std::uint64_t from = rowmetric_row_offset(i0, n);
-            const std::uint64_t count = rowmetric_row_offset(i1, n) - from;
-            same = same &&
-                   (r > 0 || std::memcmp(block.data(), whole + from, count * sizeof(double)) == 0);
+            const huxrun::RowBlock part = huxrun::blockOf(n, huxrun::partOf(n, k, parts));
+            call(part.rows.first, part.rows.end);
+            same = same && (r > 0 || std::memcmp(block.data(), whole + part.offset,
+                                                 part.pairs * sizeof(double)) == 0);
         }
         if (r > 0) times.push_back(seconds(start));  // the first run warms up
     }

@@ -190,10 +190,7 @@ std::optional<Failure> prepare(const RunOptions& options,
 }
 
 RowRange shareOf(const Job& job, std::uint64_t n) {
-    return RowRange{rowmetric_split_row(n, static_cast<std::uint64_t>(job.rank),
-                                        static_cast<std::uint64_t>(job.size)),
-                    rowmetric_split_row(n, static_cast<std::uint64_t>(job.rank) + 1,
-                                        static_cast<std::uint64_t>(job.size))};
+    return partOf(n, static_cast<std::uint64_t>(job.rank), static_cast<std::uint64_t>(job.size));
 }
 
 // Merges two sets of lists; the list length is the datatype's.

@@ -14,6 +14,10 @@ RowBlock blockOf(std::uint64_t n, RowRange rows) {
     return RowBlock{rows, offset, rowmetric_row_offset(rows.end, n) - offset};
 }
 
+RowRange partOf(std::uint64_t n, std::uint64_t part, std::uint64_t parts) {
+    return RowRange{rowmetric_split_row(n, part, parts), rowmetric_split_row(n, part + 1, parts)};
+}
+
 RowBlock blockFrom(std::uint64_t n, RowRange rows, std::uint64_t blockPairs) {
     const std::uint64_t start = rowmetric_row_offset(rows.first, n);
     // The last end row whose block fits, found by bisection: pair counts
@@ -32,10 +36,7 @@ RowBlock blockFrom(std::uint64_t n, RowRange rows, std::uint64_t blockPairs) {
 }
 
 std::variant<RowRange, std::string> selectedRows(const RowSelection& selection, std::uint64_t n) {
-    if (selection.parts != 0) {
-        return RowRange{rowmetric_split_row(n, selection.part - 1, selection.parts),
-                        rowmetric_split_row(n, selection.part, selection.parts)};
-    }
+    if (selection.parts != 0) return partOf(n, selection.part - 1, selection.parts);
     if (selection.last > n) {
         return "--rows " + selection.text + ": the matrix has " + std::to_string(n) +
                " columns, so rows run from 1 to " + std::to_string(n);

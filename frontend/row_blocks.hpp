@@ -30,6 +30,10 @@ struct RowBlock {
 
 RowBlock blockOf(std::uint64_t n, RowRange rows);
 
+// Part `part` (counted from 0) of [0, n) cut into `parts` parts of nearly
+// equal pair counts, as the module's rowmetric_split_row cuts it.
+RowRange partOf(std::uint64_t n, std::uint64_t part, std::uint64_t parts);
+
 // The block that starts at `rows.first`: the most rows up to `rows.end`
 // whose pairs fit in `blockPairs`, and at least one row.
 RowBlock blockFrom(std::uint64_t n, RowRange rows, std::uint64_t blockPairs);
